@@ -1,0 +1,164 @@
+#!/usr/bin/env bats
+# Black-box tests of charcopy, spill and attrmark.
+
+load helper
+
+setup() {
+    in=$BATS_TEST_TMPDIR/in
+    out=$BATS_TEST_TMPDIR/out
+}
+
+# --- charcopy --------------------------------------------------------------------------------
+
+@test "charcopy copies every byte unchanged, 0x00 and 0xFF at start, middle and end" {
+    { printf '\x00\xffhead'; head -c 20000 /dev/urandom; printf 'mid\xff\x00mid'
+      head -c 20000 /dev/urandom; printf 'tail\x00\xff'; } > "$in"
+    run --separate-stderr with_stdout "$out" "$BIN/charcopy" < "$in"
+    assert_success
+    [ -z "$stderr" ]
+    cmp "$in" "$out"
+
+    printf '\xff' > "$in"
+    "$BIN/charcopy" < "$in" > "$out"
+    cmp "$in" "$out"
+}
+
+@test "charcopy with empty input writes nothing and succeeds" {
+    run --separate-stderr "$BIN/charcopy" < /dev/null
+    assert_success
+    assert_output ''
+    [ -z "$stderr" ]
+}
+
+@test "charcopy reports a read error apart from the end of input" {
+    run --separate-stderr "$BIN/charcopy" < /
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "input error: Is a directory" ]
+}
+
+@test "charcopy fails on a full device, with a large input and with a small one" {
+    head -c 100000 /dev/zero > "$in"
+    run --separate-stderr with_stdout /dev/full "$BIN/charcopy" < "$in"
+    assert_failure 1
+    [ "$stderr" = "output error: No space left on device" ]
+
+    run --separate-stderr with_stdout /dev/full "$BIN/charcopy" <<< "small"
+    assert_failure 1
+    [ "$stderr" = "output error: No space left on device" ]
+}
+
+@test "charcopy fails when standard output is closed" {
+    run --separate-stderr with_stdout - "$BIN/charcopy" <<< "some text"
+    assert_failure 1
+    [ "$stderr" = "output error: Bad file descriptor" ]
+}
+
+# --- spill -----------------------------------------------------------------------------------
+
+@test "spill with empty input logs the read and nothing else" {
+    run --separate-stderr "$BIN/spill" < /dev/null
+    assert_success
+    assert_output ''
+    [ "$stderr" = "read 0 bytes" ]
+}
+
+@test "spill sends exactly the first 100000 bytes of a larger input to a file in one attempt" {
+    head -c 150000 /dev/urandom > "$in"
+    run --separate-stderr with_stdout "$out" "$BIN/spill" < "$in"
+    assert_success
+    [ "$stderr" = $'read 100000 bytes\nnwrite = 100000, errno = 0' ]
+    cmp <(head -c 100000 "$in") "$out"
+}
+
+@test "spill into a slow pipe reader retries refused attempts until every byte is out, once" {
+    head -c 100000 /dev/urandom > "$in"
+    "$BIN/spill" < "$in" 2> "$BATS_TEST_TMPDIR/log" | { sleep 0.3; cat > "$out"; }
+    cmp "$in" "$out"
+
+    log=$BATS_TEST_TMPDIR/log
+    [ "$(head -n 1 "$log")" = "read 100000 bytes" ]
+    grep -q '^nwrite = -1, errno = 11$' "$log"
+    # Every attempt line is either a refusal or a success, and the successes add up.
+    ! tail -n +2 "$log" | grep -Ev '^nwrite = (-1, errno = 11|[1-9][0-9]*, errno = 0)$'
+    total=$(awk '/^nwrite = [1-9]/ { sum += $3 } END { print sum }' "$log")
+    [ "$total" -eq 100000 ]
+}
+
+@test "spill fails with a message when standard output is closed" {
+    run --separate-stderr with_stdout - "$BIN/spill" <<< "hello"
+    assert_failure 1
+    [ "$stderr" = $'read 6 bytes\nfcntl F_GETFL error: Bad file descriptor' ]
+}
+
+@test "spill stops on a full device instead of retrying for ever" {
+    head -c 5000 /dev/zero > "$in"
+    run --separate-stderr with_stdout /dev/full timeout 10 "$BIN/spill" < "$in"
+    assert_failure 1
+    [ "$stderr" = $'read 5000 bytes\nnwrite = -1, errno = 28\nwrite error: No space left on device' ]
+}
+
+@test "spill with unreadable input logs a failed read and succeeds" {
+    run --separate-stderr "$BIN/spill" < /
+    assert_success
+    [ "$stderr" = "read -1 bytes" ]
+}
+
+@test "spill leaves standard output blocking, even when it was non-blocking before" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    exec 5> "$out"
+    "$TOOLS/nonblock_exec" sh -c 'awk "/^flags:/ { print \$2 }" /proc/self/fdinfo/1' >&5 2>/dev/null
+    is_nonblocking "$(cat "$out")"
+
+    echo "data" > "$in"
+    "$TOOLS/nonblock_exec" "$BIN/spill" < "$in" >&5 2>/dev/null
+    ! is_nonblocking "$(fd_flags 5)"
+    exec 5>&-
+}
+
+# --- attrmark --------------------------------------------------------------------------------
+
+@test "attrmark without exactly one argument prints its usage on standard output" {
+    run --separate-stderr "$BIN/attrmark"
+    assert_failure 1
+    assert_output "USAGE: attrmark {filename}"
+    [ -z "$stderr" ]
+
+    run --separate-stderr "$BIN/attrmark" one two
+    assert_failure 1
+    assert_output "USAGE: attrmark {filename}"
+    [ -z "$stderr" ]
+}
+
+@test "attrmark reports a file that cannot be opened" {
+    run --separate-stderr "$BIN/attrmark" "$BATS_TEST_TMPDIR/missing"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "open: No such file or directory" ]
+}
+
+@test "attrmark sets synchronous updates and no-dump on a fresh file" {
+    # The build tree sits on the project's own disk; /tmp may be a filesystem without attributes.
+    file=$(mktemp "$BIN/../attrmark.XXXXXX")
+    run --separate-stderr "$BIN/attrmark" "$file"
+    if [[ $stderr == "ioctl: Operation not supported" || $stderr == "ioctl: Inappropriate ioctl"* ]]; then
+        rm -f "$file"
+        skip "the build tree's filesystem has no file attributes"
+    fi
+    attrs=$(command -v lsattr > /dev/null && lsattr -d "$file" | cut -d' ' -f1 || true)
+    rm -f "$file"
+    assert_success
+    assert_output $'SYNC flag set\nNODUMP flag set'
+    [ -z "$stderr" ]
+    [[ -z $attrs || ($attrs == *S* && $attrs == *d*) ]]
+}
+
+@test "attrmark on a filesystem that refuses the request reports the ioctl" {
+    [ "$(stat -f -c %T /dev/shm 2> /dev/null)" = tmpfs ] || skip "/dev/shm is not a tmpfs here"
+    file=$(mktemp /dev/shm/attrmark.XXXXXX)
+    run --separate-stderr "$BIN/attrmark" "$file"
+    rm -f "$file"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "ioctl: Operation not supported" ]
+}

@@ -28,3 +28,21 @@ with_stdout() {
         "$@" > "$target"
     fi
 }
+
+# Wait up to $2 seconds (default 10) for command $1 to succeed, checking every 20 ms.
+wait_until() {
+    local cond=$1 limit=${2:-10} tries
+    for (( tries = limit * 50; tries > 0; tries-- )); do
+        eval "$cond" && return 0
+        sleep 0.02
+    done
+    echo "gave up waiting for: $cond" >&2
+    return 1
+}
+
+# Stop process $1 if it still runs, and reap it when it is this shell's child.
+stop_pid() {
+    [ -n "${1:-}" ] || return 0
+    kill "$1" 2> /dev/null || true
+    wait "$1" 2> /dev/null || true
+}

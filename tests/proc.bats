@@ -1,0 +1,188 @@
+#!/usr/bin/env bats
+# Black-box tests of farewell, interleave, shellrun and catcher.
+
+load helper
+
+setup() {
+    out=$BATS_TEST_TMPDIR/out
+    err=$BATS_TEST_TMPDIR/err
+    pid=
+}
+
+teardown() {
+    stop_pid "$pid"
+}
+
+# --- farewell --------------------------------------------------------------------------------
+
+@test "farewell runs its exit handlers last registered first, on a terminal-less pipe too" {
+    expected=$'main is done\nfirst exit handler\nfirst exit handler\nsecond exit handler'
+    run --separate-stderr "$BIN/farewell"
+    assert_success
+    assert_output "$expected"
+    [ -z "$stderr" ]
+
+    run bash -c '"$1" extra args | cat' _ "$BIN/farewell"
+    assert_success
+    assert_output "$expected"
+}
+
+# --- interleave ------------------------------------------------------------------------------
+
+# True when the string $1 is an interleaving of $2 and $3 that keeps each one's order.
+is_interleaving() {
+    awk -v s="$1" -v a="$2" -v b="$3" 'BEGIN {
+        n = length(a); m = length(b)
+        if (length(s) != n + m) exit 1
+        for (i = 0; i <= n; i++)
+            for (j = 0; j <= m; j++) {
+                c = substr(s, i + j, 1)
+                ok[i, j] = (i == 0 && j == 0) ||
+                           (i > 0 && ok[i - 1, j] && substr(a, i, 1) == c) ||
+                           (j > 0 && ok[i, j - 1] && substr(b, j, 1) == c)
+            }
+        exit !ok[n, m]
+    }'
+}
+
+@test "interleave: parent and child each write their text once, in order, mixed in one file" {
+    start=$SECONDS
+    "$BIN/interleave" > "$out" 2> "$err" 3>&- &
+    pid=$!
+    # The child is found by its parent while both run; nothing else of ours is its child.
+    wait_until '[ -n "$(pgrep -P $pid)" ]' 5
+    child=$(pgrep -P "$pid")
+    wait "$pid"
+    parent_status=$?
+    pid=
+    elapsed=$(( SECONDS - start ))
+    # The parent did not wait: its child may still run; wait for it before reading the file.
+    wait_until '! kill -0 $child 2> /dev/null' 10
+
+    [ "$parent_status" -eq 0 ]
+    [ "$elapsed" -ge 15 ] && [ "$elapsed" -le 40 ]
+    [ ! -s "$err" ]
+    [ "$(wc -c < "$out")" -eq 37 ]
+    [ "$(grep -c '' "$out")" -eq 2 ]
+    is_interleaving "$(tr '\n' '|' < "$out")" "output from child|" "output from parent|"
+}
+
+@test "the interleaving check itself tells a mixed text from a damaged one" {
+    is_interleaving "aXbY" "ab" "XY"
+    ! is_interleaving "abYX" "ab" "XY"
+    ! is_interleaving "aXb" "ab" "XY"
+    ! is_interleaving "aXbYY" "ab" "XY"
+}
+
+# --- shellrun --------------------------------------------------------------------------------
+
+@test "shellrun without an argument runs nothing and says so" {
+    run --separate-stderr "$BIN/shellrun"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "command-line argument required" ]
+}
+
+@test "shellrun exits 0 whatever the command's status, and passes its output through" {
+    run --separate-stderr "$BIN/shellrun" 'echo to-out; echo to-err >&2; exit 3'
+    assert_success
+    assert_output "to-out"
+    [ "$stderr" = "to-err" ]
+
+    run --separate-stderr "$BIN/shellrun" ''
+    assert_success
+    assert_output ''
+    [ -z "$stderr" ]
+}
+
+@test "shellrun reports a missing command only through the shell" {
+    run --separate-stderr "$BIN/shellrun" 'no-such-command-anywhere'
+    assert_success
+    assert_output ''
+    [[ $stderr == *no-such-command-anywhere*"not found"* ]]
+}
+
+@test "shellrun runs only its first argument" {
+    run --separate-stderr "$BIN/shellrun" 'echo first' 'echo second'
+    assert_success
+    assert_output "first"
+}
+
+@test "shellrun survives an interrupt that ends its command" {
+    # A new process group, with the interrupt at its default action (a background job of a
+    # script starts with it ignored).
+    start=$SECONDS
+    setsid env --default-signal=INT,QUIT "$BIN/shellrun" 'sleep 30; echo not reached' \
+        > "$out" 2> "$err" 3>&- &
+    pid=$!
+    wait_until '[ "$(ps -o pid= -g $pid | wc -l)" -ge 3 ]' 10
+    kill -INT -- "-$pid"
+    status=0
+    wait "$pid" || status=$?
+    pid=
+    [ "$status" -eq 0 ]
+    [ $(( SECONDS - start )) -lt 20 ]
+    [ ! -s "$out" ]
+}
+
+# --- catcher ---------------------------------------------------------------------------------
+
+# True when process $1 catches both user signals (SigCgt bits 9 and 11: signals 10 and 12).
+catches_user_signals() {
+    local caught
+    caught=$(awk '/^SigCgt:/ { print $2 }' "/proc/$1/status") || return 1
+    (( (0x$caught & 0xa00) == 0xa00 ))
+}
+
+# Start catcher in the background, output to files, and wait until both handlers are in place.
+start_catcher() {
+    "$BIN/catcher" > "$out" 2> "$err" 3>&- &
+    pid=$!
+    wait_until 'catches_user_signals $pid' 10
+}
+
+lines_out() {
+    grep -c '' "$out" || true
+}
+
+@test "catcher prints a line per signal, and SIGTERM ends it silently" {
+    start_catcher
+    kill -USR1 "$pid"
+    wait_until '[ "$(lines_out)" -eq 1 ]'
+    kill -USR2 "$pid"
+    wait_until '[ "$(lines_out)" -eq 2 ]'
+    kill -USR1 "$pid"
+    wait_until '[ "$(lines_out)" -eq 3 ]'
+
+    kill -TERM "$pid"
+    status=0
+    wait "$pid" || status=$?
+    pid=
+    [ "$status" -eq 143 ] # killed by SIGTERM (128 + 15)
+    [ "$(cat "$out")" = $'received SIGUSR1\nreceived SIGUSR2\nreceived SIGUSR1' ]
+    [ ! -s "$err" ]
+}
+
+@test "catcher keeps its handler: 200 signals one at a time give 200 lines" {
+    start_catcher
+    for (( i = 1; i <= 200; i++ )); do
+        if (( i % 2 )); then kill -USR1 "$pid"; else kill -USR2 "$pid"; fi
+        wait_until '[ "$(lines_out)" -eq $i ]' 5
+    done
+    [ "$(grep -c '^received SIGUSR1$' "$out")" -eq 100 ]
+    [ "$(grep -c '^received SIGUSR2$' "$out")" -eq 100 ]
+}
+
+@test "catcher survives a storm of both signals and never tears a line" {
+    start_catcher
+    for (( i = 0; i < 2000; i++ )); do
+        kill -USR1 "$pid"
+        kill -USR2 "$pid"
+    done
+    sleep 0.2
+    kill -0 "$pid"
+    n=$(lines_out)
+    [ "$n" -ge 2 ] && [ "$n" -le 4000 ]
+    ! grep -vx -e 'received SIGUSR1' -e 'received SIGUSR2' "$out"
+    [ ! -s "$err" ]
+}

@@ -1,0 +1,88 @@
+#!/usr/bin/env bats
+# Black-box tests of postbox and postinfo on the message queue with key 0x12345.
+
+load helper
+
+remove_queue() {
+    ipcrm -Q 0x12345 2> /dev/null || true
+}
+
+setup() {
+    command -v ipcrm > /dev/null || skip "ipcrm (util-linux) is not installed"
+    remove_queue
+}
+
+teardown() {
+    remove_queue
+}
+
+# Create the queue as another program would: key 0x12345 with mode $1, as user $2 if given.
+make_queue() {
+    local create='defined msgget(0x12345, 01000 | oct($ARGV[0])) or die "msgget: $!\n"'
+    if [ -n "${2:-}" ]; then
+        setpriv --reuid="$2" --regid="$2" --clear-groups perl -e "$create" "$1"
+    else
+        perl -e "$create" "$1"
+    fi
+}
+
+@test "postbox creates the queue once and opens the same queue again" {
+    run --separate-stderr "$BIN/postbox"
+    assert_success
+    [ -z "$stderr" ]
+    [[ $output =~ ^queue\ id:[0-9]+$ ]]
+    first=$output
+
+    run --separate-stderr "$BIN/postbox"
+    assert_success
+    assert_output "$first"
+    [ "$(ipcs -q | grep -c '^0x00012345 ')" -eq 1 ]
+}
+
+@test "postinfo shows the caller as owner and creator, mode 666 and the byte limit" {
+    run "$BIN/postbox"
+    id=${output#queue id:}
+
+    run --separate-stderr "$BIN/postinfo"
+    assert_success
+    [ -z "$stderr" ]
+    limit=$(ipcs -q -i "$id" | awk -F= '/qbytes/ { for (i = 1; i <= NF; i++) if ($i ~ /qbytes$/) { split($(i + 1), v, " "); print v[1] } }')
+    [ -n "$limit" ]
+    assert_output "$(printf 'uid:%d\ngid:%d\ncuid:%d\ncgid:%d\nmode:666\nsize:%d' \
+        "$(id -u)" "$(id -g)" "$(id -u)" "$(id -g)" "$limit")"
+}
+
+@test "postinfo without a queue prints no record and fails" {
+    run --separate-stderr "$BIN/postinfo"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "msgget: No such file or directory" ]
+}
+
+@test "a queue that another owner made keeps its owner and permissions when postbox opens it" {
+    command -v perl > /dev/null || skip "perl is needed to create a queue with other permissions"
+    if [ "$(id -u)" -eq 0 ]; then
+        owner=65534
+        make_queue 0640 "$owner"
+    else
+        owner=$(id -u)
+        make_queue 0644
+    fi
+    run "$BIN/postbox"
+    assert_success
+    run "$BIN/postinfo"
+    assert_success
+    assert_line --index 0 "uid:$owner"
+    assert_line --index 2 "cuid:$owner"
+    assert_line --index 4 "mode:$([ "$owner" -eq 65534 ] && echo 640 || echo 644)"
+}
+
+@test "postbox without access to the queue prints id -1 and fails" {
+    command -v perl > /dev/null || skip "perl is needed to create a queue with other permissions"
+    [ "$(id -u)" -eq 0 ] || skip "needs root to run postbox as another user"
+    make_queue 0600
+    run --separate-stderr setpriv --reuid=65534 --regid=65534 --clear-groups "$BIN/postbox"
+    assert_failure 1
+    assert_output "queue id:-1"
+    [ "$stderr" = "msgget: Permission denied" ]
+}

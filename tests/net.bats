@@ -1,0 +1,176 @@
+#!/usr/bin/env bats
+# Black-box tests of server and client on 127.0.0.1:5678.
+#
+# The server's standard output is block-buffered unless it is a terminal, so it runs on a
+# pseudo-terminal (script) whose log is read while it runs; the log has "\r\n" line ends.
+
+load helper
+
+setup() {
+    log=$BATS_TEST_TMPDIR/server.log
+    script_pid=
+    server_pid=
+    helper_pids=()
+    LOAD=${SYSZOO_BENCH:-}/netload
+}
+
+teardown() {
+    local p
+    for p in "${helper_pids[@]}"; do stop_pid "$p"; done
+    stop_server
+}
+
+# Start the server on a pseudo-terminal, with descriptor limit $1 if given, and wait for its
+# "bind" line.
+start_server() {
+    local limit=${1:-}
+    script -qfec "${limit:+ulimit -n $limit; }exec '$BIN/server'" "$log" \
+        < /dev/null > /dev/null 2>&1 3>&- &
+    script_pid=$!
+    wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10
+    server_pid=$(pgrep -P "$script_pid")
+}
+
+stop_server() {
+    [ -n "$script_pid" ] || return 0
+    stop_pid "$server_pid"
+    wait "$script_pid" 2> /dev/null || true
+    script_pid=
+    server_pid=
+}
+
+# The server's output so far, without script's own first and last lines.
+server_log() {
+    tr -d '\r' < "$log" | grep -v '^Script \(started\|done\) on '
+}
+
+log_count() {
+    server_log | grep -c -- "$1" || true
+}
+
+# The server's CPU time so far, in clock ticks (user + system).
+cpu_ticks() {
+    awk '{ print $14 + $15 }' "/proc/$1/stat"
+}
+
+@test "client and server end to end" {
+    start_server
+    run --separate-stderr "$BIN/client"
+    assert_success
+    assert_output "error:Success"
+    [ "$stderr" = "connect: Operation now in progress" ]
+
+    wait_until '[ "$(log_count "connection closed$")" -eq 1 ]'
+    run server_log
+    assert_line --index 0 "bind: Success"
+    assert_line --index 1 --regexp '^net connection from 127\.0\.0\.1:[0-9]+$'
+    port=${lines[1]##*:}
+    [ "$port" -ge 1 ] && [ "$port" -le 65535 ]
+    assert_line --index 2 "read:TCP TEST"
+    assert_line --index 3 "connection closed"
+    [ "${#lines[@]}" -eq 4 ]
+}
+
+@test "client sends exactly ten bytes, the last one zero, to another listener" {
+    command -v ncat > /dev/null || skip "ncat is not installed"
+    received=$BATS_TEST_TMPDIR/received
+    ncat -l 127.0.0.1 5678 > "$received" < /dev/null 3>&- &
+    helper_pids+=($!)
+    wait_until 'ss -ltn | grep -q "127.0.0.1:5678 "' 10
+    run "$BIN/client"
+    assert_success
+    wait "${helper_pids[0]}"
+    [ "$(od -An -c "$received" | tr -s ' ')" = " T C P T E S T \n \0" ]
+}
+
+@test "server reads in pieces of at most 256 bytes, and closes on end of stream or reset" {
+    [ -x "$LOAD" ] || skip "netload is not built"
+    start_server
+    exec 5<> /dev/tcp/127.0.0.1/5678
+    printf '%0600d' 0 >&5
+    exec 5>&-
+    wait_until '[ "$(log_count "connection closed$")" -eq 1 ]'
+    # No newline in the data: the pieces and the closing line share one line of output.
+    data=$(server_log | grep 'connection closed$')
+    data=${data%connection closed}
+    [ "${data//read:/}" = "$(printf '%0600d' 0)" ]
+    pieces=$(grep -o 'read:0*' <<< "$data" | awk '{ print length($0) - 5 }' | paste -sd' ')
+    for n in $pieces; do [ "$n" -le 256 ]; done
+    [ "$(wc -w <<< "$pieces")" -ge 3 ]
+
+    exec 5<> /dev/tcp/127.0.0.1/5678 # connect, send nothing, close
+    exec 5>&-
+    wait_until '[ "$(log_count "connection closed$")" -eq 2 ]'
+
+    run "$LOAD" reset 1
+    assert_success
+    wait_until '[ "$(log_count "connection closed$")" -eq 3 ]'
+    [ "$(log_count '^net connection from 127.0.0.1:')" -eq 3 ]
+    kill -0 "$server_pid"
+}
+
+@test "a second server reports the address in use and exits; no server refuses the client" {
+    start_server
+    run --separate-stderr "$BIN/server"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "bind: Address already in use" ]
+    stop_server
+
+    run --separate-stderr "$BIN/client"
+    assert_failure 1
+    assert_output "error:Connection refused"
+}
+
+@test "1,100 simultaneous connections: what does not fit the set is refused, the rest served" {
+    [ -x "$LOAD" ] || skip "netload is not built"
+    [ "$(ulimit -Hn)" = unlimited ] || [ "$(ulimit -Hn)" -ge 4096 ] || skip "needs a descriptor limit of 4096"
+    start_server 4096
+    run "$LOAD" hold 1100
+    assert_success
+    held=${output#held }
+    held=${held%% of *}
+    # At most every descriptor of the set but the standard streams and the listener.
+    [ "$held" -ge 1000 ] && [ "$held" -le 1020 ]
+    wait_until '[ "$(log_count "connection closed$")" -eq "$held" ]' 20
+    [ "$(log_count 'does not fit')" -eq $(( 1100 - held )) ]
+
+    run "$BIN/client"
+    assert_success
+    wait_until '[ "$(log_count "^read:TCP TEST$")" -eq 1 ]'
+    [ "$(log_count '^net connection from')" -eq $(( held + 1 )) ]
+}
+
+@test "out of descriptors: no spinning, no flood, and the waiting clients are served later" {
+    [ -x "$LOAD" ] || skip "netload is not built"
+    start_server 64
+    "$LOAD" hold 55 3600 > /dev/null 3>&- &
+    helper_pids+=($!)
+    wait_until '[ "$(log_count "^net connection from")" -eq 55 ]' 30
+
+    # 25 more: a few fit, the rest must wait for descriptors.
+    "$LOAD" send 25 $'waited\n' > "$BATS_TEST_TMPDIR/send" 3>&- &
+    send_pid=$!
+    helper_pids+=("$send_pid")
+    wait_until '[ "$(log_count "^accept: Too many open files$")" -ge 1 ]' 10
+    before=$(cpu_ticks "$server_pid")
+    sleep 2
+    after=$(cpu_ticks "$server_pid")
+    [ $(( after - before )) -le 20 ] # spinning would take about 200 ticks
+    # One report per episode: a new one only after a connection has closed.
+    reports=$(log_count "^accept: ")
+    [ "$reports" -le $(( 1 + $(log_count "connection closed$") )) ]
+    sleep 1
+    [ "$(log_count "^accept: ")" -eq "$reports" ]
+
+    stop_pid "${helper_pids[0]}" # the first 55 go away
+    wait "$send_pid"
+    # With SYN cookies the kernel may reset a client whose handshake met a full accept queue;
+    # every other client must have been served.
+    [[ $(cat "$BATS_TEST_TMPDIR/send") =~ ^sent\ 25\ of\ 25,\ closed\ by\ the\ listener\ ([0-9]+),\ reset\ ([0-9]+)$ ]]
+    served=${BASH_REMATCH[1]}
+    [ "$served" -ge 15 ]
+    wait_until '[ "$(log_count "^read:waited$")" -eq "$served" ]' 10
+    [ "$(log_count "^accept: ")" -le $(( 1 + $(log_count "connection closed$") )) ]
+    kill -0 "$server_pid"
+}

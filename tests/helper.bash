@@ -46,3 +46,25 @@ stop_pid() {
     kill "$1" 2> /dev/null || true
     wait "$1" 2> /dev/null || true
 }
+
+# PIDs of live processes whose environment holds SYSZOO_MARK=$1: what a command started with
+# that mark left running.
+marked_processes() {
+    local env
+    for env in /proc/[0-9]*/environ; do
+        if tr '\0' '\n' 2> /dev/null < "$env" | grep -qx "SYSZOO_MARK=$1"; then
+            env=${env#/proc/}
+            echo "${env%/environ}"
+        fi
+    done
+}
+
+# True when the tour left nothing behind: no process with mark $1, nothing on port 5678, no
+# message queue 0x12345 and no working folder.
+tour_left_nothing() {
+    [ -z "$(marked_processes "$1")" ] || { echo "processes left: $(marked_processes "$1")"; return 1; }
+    ! ss -ltn | grep -q '127.0.0.1:5678 ' || { echo "port 5678 still busy"; return 1; }
+    ! ipcs -q | grep -q '^0x00012345 ' || { echo "queue 0x12345 left"; return 1; }
+    [ -z "$(find "$ROOT/build" -maxdepth 1 -name 'tour.*' -newer "$BATS_TEST_TMPDIR" 2> /dev/null)" ] ||
+        { echo "working folder left"; return 1; }
+}

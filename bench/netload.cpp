@@ -16,8 +16,8 @@
 // listener's accept queue and the kernel's SYN retransmission timers (1 s, 3 s, 7 s) would be
 // measured instead of the listener, so the paced modes keep the accept queue nearly empty by
 // watching its length in /proc/net/tcp before each connect.
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -39,12 +39,12 @@ namespace {
 
 constexpr const char *target_address = "127.0.0.1";
 constexpr in_port_t target_port = 5678;
-constexpr int queue_allowance = 2;               // connections left waiting for accept
+constexpr int queue_allowance = 2; // connections left waiting for accept
 constexpr auto queue_wait_limit = std::chrono::seconds(1);
 constexpr auto connect_limit = std::chrono::milliseconds(2000);
 constexpr int max_failures_in_a_row = 3;
 constexpr auto settle_time = std::chrono::milliseconds(1000);
-constexpr int close_wait_ms = 60000;             // longest wait for the listener to close
+constexpr int close_wait_ms = 60000; // longest wait for the listener to close
 constexpr std::array<char, 10> greeting = {'T', 'C', 'P', ' ', 'T', 'E', 'S', 'T', '\n', '\0'};
 
 using clock_type = std::chrono::steady_clock;
@@ -293,7 +293,8 @@ int stream(long count, long bytes)
         writers.emplace_back([sock, bytes, &data] {
             long left = bytes;
             while (left > 0) {
-                const std::size_t n = static_cast<std::size_t>(std::min<long>(left, static_cast<long>(data.size())));
+                const std::size_t n =
+                    static_cast<std::size_t>(std::min<long>(left, static_cast<long>(data.size())));
                 write_all(sock, data.data(), n);
                 left -= static_cast<long>(n);
             }

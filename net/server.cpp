@@ -33,11 +33,11 @@ constexpr bool scan_whole_table = false;
 
 // The watched descriptors, and what select and the scan need to know about them.
 struct watch_list {
-    fd_set master;     // the listening socket (while accepting) and every open connection
-    int listener;      // the listening socket
-    int highest;       // the highest descriptor in master
-    int table_bound;   // descriptors below this fit both the process table and an fd_set
-    bool out_of_fds;   // accept found no free descriptor: listener unwatched until one closes
+    fd_set master;   // the listening socket (while accepting) and every open connection
+    int listener;    // the listening socket
+    int highest;     // the highest descriptor in master
+    int table_bound; // descriptors below this fit both the process table and an fd_set
+    bool out_of_fds; // accept found no free descriptor: listener unwatched until one closes
 };
 
 [[noreturn]] void fail(const char *what)

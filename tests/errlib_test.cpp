@@ -156,7 +156,9 @@ TEST(ExitingRoutinesDeathTest, ErrSysRunsExitHandlersAfterItsMessage)
 {
     EXPECT_EXIT(
         {
-            atexit([] { fputs("handler ran\n", stderr); });
+            atexit([] {
+                fputs("handler ran\n", stderr);
+            });
             errno = EIO;
             err_sys("failing");
         },

@@ -17,7 +17,8 @@ constexpr const char *command = "grep the /etc/*/* > /dev/null 2> /dev/null";
 void doit(const char *label, clock_t ticks)
 {
     const long ticks_per_second = sysconf(_SC_CLK_TCK); // asked anew for every line
-    printf("%s: %6.2f secs\n", label, static_cast<double>(ticks) / static_cast<double>(ticks_per_second));
+    printf("%s: %6.2f secs\n", label,
+           static_cast<double>(ticks) / static_cast<double>(ticks_per_second));
 }
 
 } // namespace

@@ -21,6 +21,17 @@ void doit(const char *label, clock_t ticks)
            static_cast<double>(ticks) / static_cast<double>(ticks_per_second));
 }
 
+// times() with its failure checked: the record would be undefined.
+clock_t sample(tms &buf)
+{
+    const clock_t now = times(&buf);
+    if (now == static_cast<clock_t>(-1)) {
+        perror("times");
+        exit(1);
+    }
+    return now;
+}
+
 } // namespace
 
 int main()
@@ -28,17 +39,9 @@ int main()
     tms before{};
     tms after{};
 
-    const clock_t start = times(&before);
-    if (start == static_cast<clock_t>(-1)) {
-        perror("times");
-        exit(1);
-    }
+    const clock_t start = sample(before);
     system(command);
-    const clock_t end = times(&after);
-    if (end == static_cast<clock_t>(-1)) {
-        perror("times");
-        exit(1);
-    }
+    const clock_t end = sample(after);
 
     doit("elapsed", end - start);
     puts("parent times");

@@ -20,11 +20,11 @@ teardown() {
     stop_server
 }
 
-# Start the server on a pseudo-terminal, with descriptor limit $1 if given, and wait for its
-# "bind" line.
+# Start the server on a pseudo-terminal, with soft descriptor limit $1 if given (the hard one
+# cannot be raised again), and wait for its "bind" line.
 start_server() {
     local limit=${1:-}
-    script -qfec "${limit:+ulimit -n $limit; }exec '$BIN/server'" "$log" \
+    script -qfec "${limit:+ulimit -Sn $limit; }exec '$BIN/server'" "$log" \
         < /dev/null > /dev/null 2>&1 3>&- &
     script_pid=$!
     wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10
@@ -120,6 +120,55 @@ cpu_ticks() {
     run --separate-stderr "$BIN/client"
     assert_failure 1
     assert_output "error:Connection refused"
+}
+
+# Run a command with the network of a namespace of its own, where even loopback is down.
+without_network() {
+    if unshare --net true 2> /dev/null; then
+        unshare --net "$@"
+    else
+        unshare --user --map-root-user --net "$@"
+    fi
+}
+
+@test "a connect that fails at once is reported with its own error, and nothing is sent" {
+    without_network true 2> /dev/null || skip "no network namespace can be made here: it would check a connect that fails at once"
+    run --separate-stderr without_network "$BIN/client"
+    assert_failure 1 # not 141: a write into the unconnected socket would die of SIGPIPE
+    assert_output "error:Network is unreachable"
+    [ "$stderr" = "connect: Network is unreachable" ]
+    # Into a pipe too: the line must not be lost with the process.
+    [ "$(without_network "$BIN/client" 2> /dev/null | cat)" = "error:Network is unreachable" ]
+}
+
+@test "a client whose socket does not fit the descriptor set says so, before using the set" {
+    [ "$(ulimit -Hn)" = unlimited ] || [ "$(ulimit -Hn)" -ge 1200 ] ||
+        skip "needs a descriptor limit of 1200: it would check a socket numbered past the 1,024 of a set"
+    # Descriptors 3 to 1100 taken: the socket is 1101.
+    run --separate-stderr bash -c 'ulimit -Sn 1200
+        for (( fd = 3; fd <= 1100; fd++ )); do eval "exec $fd< /dev/null"; done
+        exec "$1"' _ "$BIN/client"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "socket: descriptor 1101 does not fit the descriptor set" ]
+}
+
+@test "out of descriptors with no connection open, the server serves again once the limit rises" {
+    command -v prlimit > /dev/null || skip "prlimit (util-linux) is not installed"
+    start_server 4 # the standard streams and the listener: no descriptor left for a connection
+    run "$BIN/client"
+    assert_success
+    wait_until '[ "$(log_count "^accept: Too many open files$")" -eq 1 ]' 5
+    prlimit --pid "$server_pid" --nofile=64:
+    # Within a few seconds, with no connection of its own closing to wake it.
+    wait_until '[ "$(log_count "connection closed$")" -eq 1 ]' 5
+    run server_log
+    assert_line --index 0 "bind: Success"
+    assert_line --index 1 "accept: Too many open files"
+    assert_line --index 2 --regexp '^net connection from 127\.0\.0\.1:[0-9]+$'
+    assert_line --index 3 "read:TCP TEST"
+    assert_line --index 4 "connection closed"
+    [ "${#lines[@]}" -eq 5 ]
 }
 
 @test "1,100 simultaneous connections: what does not fit the set is refused, the rest served" {

@@ -40,6 +40,25 @@ wait_until() {
     return 1
 }
 
+# True when process $1 exists and has not ended (a zombie has ended, though kill -0 finds it).
+is_running() {
+    local stat
+    read -r stat 2> /dev/null < "/proc/$1/stat" || return 1
+    stat=${stat##*) }
+    [ "${stat%% *}" != Z ]
+}
+
+# Wait up to $2 seconds (default 10) for background process $1 of this shell to end, and return
+# its status. One that runs longer is killed, and the status is 124.
+wait_bounded() {
+    if ! wait_until "! is_running $1" "${2:-10}"; then
+        kill -KILL "$1" 2> /dev/null
+        wait "$1" 2> /dev/null
+        return 124
+    fi
+    wait "$1"
+}
+
 # Stop process $1 if it still runs, and reap it when it is this shell's child.
 stop_pid() {
     [ -n "${1:-}" ] || return 0

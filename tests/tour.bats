@@ -74,7 +74,7 @@ interrupt_tour_at() {
     kill -STOP "$pid"
     kill -TERM "$pid"
     kill -CONT "$pid"
-    wait "$pid" || status=$?
+    wait_bounded "$pid" 30 || status=$?
     [ "$status" -eq 130 ]
     grep -q "tour interrupted" "$out"
 }

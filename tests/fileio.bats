@@ -144,6 +144,7 @@ setup() {
     assert_failure 1
     assert_output "USAGE: attrmark {filename}"
     [ -z "$stderr" ]
+    cmp <(printf 'USAGE: attrmark {filename}\n') <("$BIN/attrmark" 2>&1)
 }
 
 @test "attrmark reports a file that cannot be opened" {

@@ -91,6 +91,22 @@ interrupt_tour_at() {
     tour_left_nothing "$mark"
 }
 
+@test "Ctrl-C during a program's run ends the tour cleanly, the program with it" {
+    # A process group of its own, with the interrupt at its default action, as on a terminal:
+    # the interrupt reaches the tour, pairhalt and the marker of pairhalt's standard error.
+    out=$BATS_TEST_TMPDIR/out
+    SYSZOO_MARK=$mark setsid env --default-signal=INT,QUIT "$ROOT/tour" pairhalt > "$out" 2>&1 3>&- &
+    pid=$!
+    wait_until "grep -q 'pairhalt\$' '$out' 2> /dev/null" 10
+    sleep 0.5
+    kill -INT -- "-$pid"
+    status=0
+    wait_bounded "$pid" 10 || status=$?
+    [ "$status" -eq 130 ] # not 141: the tour must not die writing to the ended marker
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+    tour_left_nothing "$mark"
+}
+
 @test "a message queue that was there before the tour is shown, and kept with its messages" {
     command -v perl > /dev/null || skip "perl is needed to put a message in a queue"
     claim_queue_key

@@ -82,7 +82,7 @@ make_queue() {
 
 @test "postbox without access to the queue prints id -1 and fails" {
     command -v perl > /dev/null || skip "perl is needed to create a queue with other permissions"
-    real_root || skip "needs root to run postbox as another user"
+    real_root || skip "needs root to run postbox as another user: it would check that postbox without access to the queue prints id -1 and fails"
     make_queue 0600
     run --separate-stderr setpriv --reuid=65534 --regid=65534 --clear-groups "$BIN/postbox"
     assert_failure 1

@@ -33,6 +33,8 @@ int main()
     printf("cuid:%d\n", static_cast<int>(info.msg_perm.cuid));
     printf("cgid:%d\n", static_cast<int>(info.msg_perm.cgid));
     printf("mode:%o\n", static_cast<unsigned>(info.msg_perm.mode));
-    printf("size:%d\n", static_cast<int>(info.msg_qbytes));
+    // The byte limit is an unsigned long in both 32- and 64-bit builds (4 and 8 bytes); a
+    // privileged user may raise it past the largest int, so it is not narrowed for printing.
+    printf("size:%lu\n", info.msg_qbytes);
     exit(0);
 }

@@ -21,6 +21,17 @@ load helper
     [[ ${lines[0]} =~ ^elapsed:\ ([ 0-9.]{6,})\ secs$ ]]
 }
 
+@test "tickmeter's elapsed time is right when the tick count wraps between its two samples" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # The preloaded times() gives the largest tick count less 4, then the smallest plus 6.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    run --separate-stderr env LD_PRELOAD="$TOOLS/libtimes_wrap.so" "$BIN/tickmeter"
+    assert_success
+    [ -z "$stderr" ]
+    assert_line --index 0 "$(awk -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "elapsed: %6.2f secs", 11 / hz }')"
+    assert_line --index 2 $'\tuser CPU:   0.00 secs'
+}
+
 @test "loadmeter prints fourteen lines: own and children's CPU seconds, faults and swaps" {
     run --separate-stderr "$BIN/loadmeter"
     assert_success

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/times.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace {
@@ -32,6 +33,17 @@ clock_t sample(tms &buf)
     return now;
 }
 
+// end - start, also when the tick count passed its largest value between the two samples. In
+// a 32-bit build clock_t is a 32-bit long, and the count (which does not start at zero at boot)
+// passes 2^31 every few hundred days; a signed subtraction across that point would overflow.
+// Unsigned subtraction wraps instead, and gives the right difference.
+clock_t ticks_between(clock_t start, clock_t end)
+{
+    using unsigned_ticks = std::make_unsigned_t<clock_t>;
+    return static_cast<clock_t>(static_cast<unsigned_ticks>(end) -
+                                static_cast<unsigned_ticks>(start));
+}
+
 } // namespace
 
 int main()
@@ -43,7 +55,7 @@ int main()
     system(command);
     const clock_t end = sample(after);
 
-    doit("elapsed", end - start);
+    doit("elapsed", ticks_between(start, end));
     puts("parent times");
     doit("\tuser CPU", after.tms_utime);
     doit("\tsys  CPU", after.tms_stime);

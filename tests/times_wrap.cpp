@@ -1,0 +1,25 @@
+// Test helper, preloaded into tickmeter: times() returns the largest clock_t less 4 on its
+// first call and the smallest clock_t plus 6 on its second, so the tick count wraps between the
+// two samples, 11 ticks apart. The CPU figures are all 0.
+#include <cstdlib>
+#include <limits>
+#include <sys/times.h>
+
+namespace {
+
+int calls = 0;
+
+// The shell that system() starts must run unchanged: it is not given this library.
+[[gnu::constructor]] void keep_out_of_children()
+{
+    unsetenv("LD_PRELOAD");
+}
+
+} // namespace
+
+extern "C" clock_t times(tms *buf)
+{
+    *buf = tms{};
+    return calls++ == 0 ? std::numeric_limits<clock_t>::max() - 4
+                        : std::numeric_limits<clock_t>::min() + 6;
+}

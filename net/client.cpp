@@ -5,9 +5,11 @@
 // Watch: "connect: Operation now in progress" on standard error: the connect call returned at
 //        once. "error:Success" on standard output: the pending error was 0, so the greeting
 //        "TCP TEST\n" and its terminating zero byte went out. With no server: "error:Connection
-//        refused" and status 1.
+//        refused" and status 1. A connect that fails at once (no route, say) is reported the
+//        same way, with its own error.
 #include <arpa/inet.h>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,12 +46,22 @@ int main()
     const int sock = socket(AF_INET, SOCK_STREAM, 0);
     if (sock < 0)
         fail("socket");
+    if (sock >= FD_SETSIZE) { // FD_SET would write past the end of the set
+        fprintf(stderr, "socket: descriptor %d does not fit the descriptor set\n", sock);
+        exit(1);
+    }
 
     int val = 1; // first the non-blocking switch, later the pending error
     ioctl(sock, FIONBIO, &val);
 
-    connect(sock, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
+    const int connected = connect(sock, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
+    const int connect_errno = errno;
     perror("connect"); // what the call left: normally that the attempt is under way
+    if (connected < 0 && connect_errno != EINPROGRESS) {
+        // Failed at once: the socket's pending error is 0 then, and the socket unconnected.
+        printf("error:%s\n", strerror(connect_errno));
+        exit(1);
+    }
 
     fd_set wset;
     FD_ZERO(&wset);
@@ -66,8 +78,10 @@ int main()
         if (val != 0)
             exit(1); // the connection failed; nothing is sent
 
-        if (write(sock, greeting.data(), greeting.size()) != static_cast<ssize_t>(greeting.size()))
-            fail("write");
+        // MSG_NOSIGNAL: a peer that has gone gives an error here, not a SIGPIPE that kills us.
+        if (send(sock, greeting.data(), greeting.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(greeting.size()))
+            fail("send");
     }
     return 0;
 }

@@ -23,8 +23,14 @@ constexpr in_port_t listen_port = 5678;
 constexpr int backlog = 5;
 constexpr std::size_t chunk_size = 256; // bytes taken from one client in one read
 
-// Building with SERVER_SCAN_WHOLE_TABLE scans every descriptor number a set can hold on each
-// pass, instead of stopping at the highest one in use; the benchmark compares the two.
+// While accept finds no free descriptor the listener is left out of select, which then wakes
+// after this long to try again: a descriptor may be freed by any process, not only by a
+// connection of ours closing.
+constexpr time_t listener_retry_seconds = 1;
+
+// Building with SERVER_SCAN_WHOLE_TABLE scans every descriptor number of the table (as far as a
+// set can hold) on each pass, instead of stopping at the highest one in use; the benchmark
+// compares the two.
 #ifdef SERVER_SCAN_WHOLE_TABLE
 constexpr bool scan_whole_table = true;
 #else
@@ -36,8 +42,8 @@ struct watch_list {
     fd_set master;   // the listening socket (while accepting) and every open connection
     int listener;    // the listening socket
     int highest;     // the highest descriptor in master
-    int table_bound; // descriptors below this fit both the process table and an fd_set
-    bool out_of_fds; // accept found no free descriptor: listener unwatched until one closes
+    bool out_of_fds; // accept found no free descriptor: listener unwatched for a while
+    bool reported;   // this shortage of descriptors has been reported: once is enough
 };
 
 [[noreturn]] void fail(const char *what)
@@ -49,7 +55,8 @@ struct watch_list {
 
 int scan_bound(const watch_list &w)
 {
-    return scan_whole_table ? w.table_bound : w.highest + 1;
+    // The table's size now, not at start: the descriptor limit may change while we run.
+    return scan_whole_table ? std::min(getdtablesize(), FD_SETSIZE) : w.highest + 1;
 }
 
 void forget(watch_list &w, int fd)
@@ -65,6 +72,12 @@ void watch(watch_list &w, int fd)
     w.highest = std::max(w.highest, fd);
 }
 
+void watch_listener_again(watch_list &w)
+{
+    watch(w, w.listener);
+    w.out_of_fds = false;
+}
+
 // Accept one waiting connection and start watching it.
 void accept_client(watch_list &w)
 {
@@ -74,8 +87,10 @@ void accept_client(watch_list &w)
     if (conn < 0) {
         if (errno == EMFILE || errno == ENFILE) {
             // The connection stays queued and the listener stays readable: watching it now
-            // would spin. Wait until a connection closes and frees a descriptor.
-            perror("accept");
+            // would spin. Wait until a connection closes or the retry time is up.
+            if (!w.reported)
+                perror("accept");
+            w.reported = true;
             forget(w, w.listener);
             w.out_of_fds = true;
         } else if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
@@ -83,7 +98,9 @@ void accept_client(watch_list &w)
         }
         return;
     }
-    if (conn >= w.table_bound) {
+    w.reported = false; // the shortage, if there was one, is over
+    // Any descriptor accept returns fits the process table, but maybe not a set.
+    if (conn >= FD_SETSIZE) {
         fprintf(stderr, "connection refused: descriptor %d does not fit the watched set\n", conn);
         close(conn);
         return;
@@ -105,10 +122,8 @@ void serve_client(watch_list &w, int fd)
     printf("connection closed\n");
     forget(w, fd);
     close(fd);
-    if (w.out_of_fds) { // a descriptor is free again: take the next waiting client
-        watch(w, w.listener);
-        w.out_of_fds = false;
-    }
+    if (w.out_of_fds) // a descriptor is free again: take the next waiting client
+        watch_listener_again(w);
 }
 
 } // namespace
@@ -138,15 +153,21 @@ int main()
     watch_list w{};
     FD_ZERO(&w.master);
     w.listener = listener;
-    w.table_bound = std::min(getdtablesize(), FD_SETSIZE);
     watch(w, listener);
 
     for (;;) {
         fd_set ready = w.master; // select overwrites its argument
-        if (select(scan_bound(w), &ready, nullptr, nullptr, nullptr) < 0) {
+        timeval retry{listener_retry_seconds, 0};
+        const int nready =
+            select(scan_bound(w), &ready, nullptr, nullptr, w.out_of_fds ? &retry : nullptr);
+        if (nready < 0) {
             if (errno == EINTR)
                 continue;
             fail("select");
+        }
+        if (nready == 0) { // the retry time is up: maybe descriptors were freed elsewhere
+            watch_listener_again(w);
+            continue;
         }
 
         if (FD_ISSET(listener, &ready)) {

@@ -132,6 +132,23 @@ TEST(ReturningRoutines, StandardOutputComesOutBeforeTheMessage)
     EXPECT_EQ(out, "before message\nafter\n");
 }
 
+TEST(ExitingRoutinesDeathTest, TheCallersErrorIsReportedEvenWhenFlushingStandardOutputFails)
+{
+    // Output still buffered for a full device: the routine's own flush fails with ENOSPC,
+    // which must not take the place of the error the caller is reporting.
+    EXPECT_EXIT(
+        {
+            const int full = open("/dev/full", O_WRONLY);
+            dup2(full, STDOUT_FILENO);
+            setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+            fputs("pending output", stdout);
+            errno = ENOENT;
+            err_ret("open missing");
+            _exit(0);
+        },
+        testing::ExitedWithCode(0), "^open missing: No such file or directory\n$");
+}
+
 TEST(ExitingRoutinesDeathTest, ErrSysExitsWithStatusOne)
 {
     EXPECT_EXIT(

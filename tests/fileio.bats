@@ -48,6 +48,13 @@ setup() {
     [ "$stderr" = "output error: No space left on device" ]
 }
 
+@test "charcopy stops at the first failed write of an endless input" {
+    # Every putc checked: without that, the copy would run until the time limit.
+    run --separate-stderr with_stdout /dev/full timeout 5 "$BIN/charcopy" < /dev/zero
+    assert_failure 1
+    [ "$stderr" = "output error: No space left on device" ]
+}
+
 @test "charcopy fails when standard output is closed" {
     run --separate-stderr with_stdout - "$BIN/charcopy" <<< "some text"
     assert_failure 1
@@ -80,7 +87,8 @@ setup() {
     [ "$(head -n 1 "$log")" = "read 100000 bytes" ]
     grep -q '^nwrite = -1, errno = 11$' "$log"
     # Every attempt line is either a refusal or a success, and the successes add up.
-    ! tail -n +2 "$log" | grep -Ev '^nwrite = (-1, errno = 11|[1-9][0-9]*, errno = 0)$'
+    # A success logged with errno 11 would be a stale errno, not cleared before the attempt.
+    [ -z "$(tail -n +2 "$log" | grep -Ev '^nwrite = (-1, errno = 11|[1-9][0-9]*, errno = 0)$')" ]
     total=$(awk '/^nwrite = [1-9]/ { sum += $3 } END { print sum }' "$log")
     [ "$total" -eq 100000 ]
 }
@@ -112,7 +120,15 @@ setup() {
 
     echo "data" > "$in"
     "$TOOLS/nonblock_exec" "$BIN/spill" < "$in" >&5 2>/dev/null
-    ! is_nonblocking "$(fd_flags 5)"
+    run ! is_nonblocking "$(fd_flags 5)"
+    exec 5>&-
+
+    # After a write error too.
+    exec 5> /dev/full
+    status=0
+    "$TOOLS/nonblock_exec" "$BIN/spill" < "$in" >&5 2> /dev/null || status=$?
+    [ "$status" -eq 1 ]
+    run ! is_nonblocking "$(fd_flags 5)"
     exec 5>&-
 }
 
@@ -128,6 +144,7 @@ setup() {
     assert_failure 1
     assert_output "USAGE: attrmark {filename}"
     [ -z "$stderr" ]
+    cmp <(printf 'USAGE: attrmark {filename}\n') <("$BIN/attrmark" 2>&1)
 }
 
 @test "attrmark reports a file that cannot be opened" {

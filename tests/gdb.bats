@@ -8,6 +8,7 @@ load helper
     assert_success
     assert_output "make_key returns 10"
     [ -z "$stderr" ]
+    cmp <(printf 'make_key returns 10\n') <("$BIN/relay")
 }
 
 @test "relay under gdb: four frames, and every caller's ret is 10 after its call returns" {

@@ -40,6 +40,25 @@ wait_until() {
     return 1
 }
 
+# True when process $1 exists and has not ended (a zombie has ended, though kill -0 finds it).
+is_running() {
+    local stat
+    read -r stat 2> /dev/null < "/proc/$1/stat" || return 1
+    stat=${stat##*) }
+    [ "${stat%% *}" != Z ]
+}
+
+# Wait up to $2 seconds (default 10) for background process $1 of this shell to end, and return
+# its status. One that runs longer is killed, and the status is 124.
+wait_bounded() {
+    if ! wait_until "! is_running $1" "${2:-10}"; then
+        kill -KILL "$1" 2> /dev/null
+        wait "$1" 2> /dev/null
+        return 124
+    fi
+    wait "$1"
+}
+
 # Stop process $1 if it still runs, and reap it when it is this shell's child.
 stop_pid() {
     [ -n "${1:-}" ] || return 0
@@ -48,23 +67,49 @@ stop_pid() {
 }
 
 # PIDs of live processes whose environment holds SYSZOO_MARK=$1: what a command started with
-# that mark left running.
+# that mark left running. One grep over every environment, so a check takes milliseconds.
 marked_processes() {
-    local env
-    for env in /proc/[0-9]*/environ; do
-        if tr '\0' '\n' 2> /dev/null < "$env" | grep -qx "SYSZOO_MARK=$1"; then
-            env=${env#/proc/}
-            echo "${env%/environ}"
-        fi
+    local file
+    for file in $(grep -lsxzF "SYSZOO_MARK=$1" /proc/[0-9]*/environ); do
+        file=${file#/proc/}
+        [ "${file%/environ}" != "$BASHPID" ] && echo "${file%/environ}"
     done
+}
+
+# True when a message queue with key 0x12345 exists.
+queue_exists() {
+    ipcs -q | grep -q '^0x00012345 '
+}
+
+# Before a test that makes or removes the queue with key 0x12345. In an IPC namespace of the
+# tests' own (tests/private_ipc) any queue there is a leftover of theirs and goes; elsewhere a
+# queue there belongs to someone else, and the test is skipped rather than change it.
+claim_queue_key() {
+    command -v ipcs > /dev/null || skip "ipcs (util-linux) is not installed"
+    if [ -n "${SYSZOO_PRIVATE_IPC:-}" ]; then
+        ipcrm -Q 0x12345 2> /dev/null || true
+    elif queue_exists; then
+        skip "a message queue with key 0x12345 exists and no private IPC namespace could be made: this test would change it"
+    fi
+    queue_key_claimed=1
+}
+
+# After such a test: remove the queue it made, and only when the key was claimed.
+release_queue_key() {
+    if [ "${queue_key_claimed:-0}" -eq 1 ]; then
+        ipcrm -Q 0x12345 2> /dev/null || true
+    fi
+    queue_key_claimed=0
 }
 
 # True when the tour left nothing behind: no process with mark $1, nothing on port 5678, no
 # message queue 0x12345 and no working folder.
 tour_left_nothing() {
-    [ -z "$(marked_processes "$1")" ] || { echo "processes left: $(marked_processes "$1")"; return 1; }
+    local left
+    left=$(marked_processes "$1")
+    [ -z "$left" ] || { echo "processes left: $(ps -o pid=,args= -p "${left//$'\n'/,}")"; return 1; }
     ! ss -ltn | grep -q '127.0.0.1:5678 ' || { echo "port 5678 still busy"; return 1; }
-    ! ipcs -q | grep -q '^0x00012345 ' || { echo "queue 0x12345 left"; return 1; }
+    ! queue_exists || { echo "queue 0x12345 left"; return 1; }
     [ -z "$(find "$ROOT/build" -maxdepth 1 -name 'tour.*' -newer "$BATS_TEST_TMPDIR" 2> /dev/null)" ] ||
         { echo "working folder left"; return 1; }
 }

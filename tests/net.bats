@@ -20,11 +20,11 @@ teardown() {
     stop_server
 }
 
-# Start the server on a pseudo-terminal, with descriptor limit $1 if given, and wait for its
-# "bind" line.
+# Start the server on a pseudo-terminal, with soft descriptor limit $1 if given (the hard one
+# cannot be raised again), and wait for its "bind" line.
 start_server() {
     local limit=${1:-}
-    script -qfec "${limit:+ulimit -n $limit; }exec '$BIN/server'" "$log" \
+    script -qfec "${limit:+ulimit -Sn $limit; }exec '$BIN/server'" "$log" \
         < /dev/null > /dev/null 2>&1 3>&- &
     script_pid=$!
     wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10
@@ -34,7 +34,7 @@ start_server() {
 stop_server() {
     [ -n "$script_pid" ] || return 0
     stop_pid "$server_pid"
-    wait "$script_pid" 2> /dev/null || true
+    wait_bounded "$script_pid" 5 2> /dev/null || true
     script_pid=
     server_pid=
 }
@@ -65,7 +65,7 @@ cpu_ticks() {
     assert_line --index 0 "bind: Success"
     assert_line --index 1 --regexp '^net connection from 127\.0\.0\.1:[0-9]+$'
     port=${lines[1]##*:}
-    [ "$port" -ge 1 ] && [ "$port" -le 65535 ]
+    (( port >= 1 && port <= 65535 ))
     assert_line --index 2 "read:TCP TEST"
     assert_line --index 3 "connection closed"
     [ "${#lines[@]}" -eq 4 ]
@@ -79,7 +79,7 @@ cpu_ticks() {
     wait_until 'ss -ltn | grep -q "127.0.0.1:5678 "' 10
     run "$BIN/client"
     assert_success
-    wait "${helper_pids[0]}"
+    wait_bounded "${helper_pids[0]}" 10
     [ "$(od -An -c "$received" | tr -s ' ')" = " T C P T E S T \n \0" ]
 }
 
@@ -87,6 +87,10 @@ cpu_ticks() {
     [ -x "$LOAD" ] || skip "netload is not built"
     start_server
     exec 5<> /dev/tcp/127.0.0.1/5678
+    # The port in the connection line is the client's own, in host byte order.
+    local_address=$(ss -Htn '( dport = :5678 )' | awk '{ print $4 }')
+    wait_until '[ "$(log_count "^net connection from")" -eq 1 ]'
+    [ "$(server_log | grep '^net connection from')" = "net connection from $local_address" ]
     printf '%0600d' 0 >&5
     exec 5>&-
     wait_until '[ "$(log_count "connection closed$")" -eq 1 ]'
@@ -122,16 +126,66 @@ cpu_ticks() {
     assert_output "error:Connection refused"
 }
 
+# Run a command with the network of a namespace of its own, where even loopback is down.
+without_network() {
+    if unshare --net true 2> /dev/null; then
+        unshare --net "$@"
+    else
+        unshare --user --map-root-user --net "$@"
+    fi
+}
+
+@test "a connect that fails at once is reported with its own error, and nothing is sent" {
+    without_network true 2> /dev/null || skip "no network namespace can be made here: it would check a connect that fails at once"
+    run --separate-stderr without_network "$BIN/client"
+    assert_failure 1 # not 141: a write into the unconnected socket would die of SIGPIPE
+    assert_output "error:Network is unreachable"
+    [ "$stderr" = "connect: Network is unreachable" ]
+    # Into a pipe too: the line must not be lost with the process.
+    [ "$(without_network "$BIN/client" 2> /dev/null | cat)" = "error:Network is unreachable" ]
+}
+
+@test "a client whose socket does not fit the descriptor set says so, before using the set" {
+    [ "$(ulimit -Hn)" = unlimited ] || [ "$(ulimit -Hn)" -ge 1200 ] ||
+        skip "needs a descriptor limit of 1200: it would check a socket numbered past the 1,024 of a set"
+    # Descriptors 3 to 1100 taken: the socket is 1101.
+    run --separate-stderr bash -c 'ulimit -Sn 1200
+        for (( fd = 3; fd <= 1100; fd++ )); do eval "exec $fd< /dev/null"; done
+        exec "$1"' _ "$BIN/client"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "socket: descriptor 1101 does not fit the descriptor set" ]
+}
+
+@test "out of descriptors with no connection open, the server serves again once the limit rises" {
+    command -v prlimit > /dev/null || skip "prlimit (util-linux) is not installed"
+    start_server 4 # the standard streams and the listener: no descriptor left for a connection
+    run "$BIN/client"
+    assert_success
+    wait_until '[ "$(log_count "^accept: Too many open files$")" -eq 1 ]' 5
+    prlimit --pid "$server_pid" --nofile=64:
+    # Within a few seconds, with no connection of its own closing to wake it.
+    wait_until '[ "$(log_count "connection closed$")" -eq 1 ]' 5
+    run server_log
+    assert_line --index 0 "bind: Success"
+    assert_line --index 1 "accept: Too many open files"
+    assert_line --index 2 --regexp '^net connection from 127\.0\.0\.1:[0-9]+$'
+    assert_line --index 3 "read:TCP TEST"
+    assert_line --index 4 "connection closed"
+    [ "${#lines[@]}" -eq 5 ]
+}
+
 @test "1,100 simultaneous connections: what does not fit the set is refused, the rest served" {
     [ -x "$LOAD" ] || skip "netload is not built"
-    [ "$(ulimit -Hn)" = unlimited ] || [ "$(ulimit -Hn)" -ge 4096 ] || skip "needs a descriptor limit of 4096"
+    [ "$(ulimit -Hn)" = unlimited ] || [ "$(ulimit -Hn)" -ge 4096 ] ||
+        skip "needs a hard descriptor limit of 4096: it would check 1,100 connections at once, those past the set refused (the next test checks the refusal with fewer)"
     start_server 4096
     run "$LOAD" hold 1100
     assert_success
     held=${output#held }
     held=${held%% of *}
     # At most every descriptor of the set but the standard streams and the listener.
-    [ "$held" -ge 1000 ] && [ "$held" -le 1020 ]
+    (( held >= 1000 && held <= 1020 ))
     wait_until '[ "$(log_count "connection closed$")" -eq "$held" ]' 20
     [ "$(log_count 'does not fit')" -eq $(( 1100 - held )) ]
 
@@ -139,6 +193,28 @@ cpu_ticks() {
     assert_success
     wait_until '[ "$(log_count "^read:TCP TEST$")" -eq 1 ]'
     [ "$(log_count '^net connection from')" -eq $(( held + 1 )) ]
+}
+
+@test "a connection whose descriptor does not fit the set is refused, and the server goes on" {
+    [ "$(ulimit -Hn)" = unlimited ] || [ "$(ulimit -Hn)" -ge 1100 ] ||
+        skip "needs a hard descriptor limit of 1100: it would check that a connection numbered past the set is refused"
+    # The server inherits descriptors 3 to 1019: the listener is 1020, connections 1021 to 1023
+    # fit the set of 1,024, and the fifth connection gets 1024.
+    log=$BATS_TEST_TMPDIR/server.log
+    script -qfec "ulimit -Sn 1100; for (( fd = 3; fd < 1020; fd++ )); do eval \"exec \$fd< /dev/null\"; done
+        exec '$BIN/server'" "$log" < /dev/null > /dev/null 2>&1 3>&- &
+    script_pid=$!
+    wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10
+    server_pid=$(pgrep -P "$script_pid")
+    for i in 1 2 3 4; do exec {conn}<> /dev/tcp/127.0.0.1/5678; held+=("$conn"); done
+    wait_until '[ "$(log_count "does not fit")" -eq 1 ]'
+    [ "$(server_log | grep 'does not fit')" = "connection refused: descriptor 1024 does not fit the watched set" ]
+    [ "$(log_count '^net connection from')" -eq 3 ]
+    for conn in "${held[@]}"; do exec {conn}>&-; done
+    wait_until '[ "$(log_count "connection closed$")" -eq 3 ]'
+    run "$BIN/client"
+    assert_success
+    wait_until '[ "$(log_count "^read:TCP TEST$")" -eq 1 ]'
 }
 
 @test "out of descriptors: no spinning, no flood, and the waiting clients are served later" {
@@ -164,7 +240,7 @@ cpu_ticks() {
     [ "$(log_count "^accept: ")" -eq "$reports" ]
 
     stop_pid "${helper_pids[0]}" # the first 55 go away
-    wait "$send_pid"
+    wait_bounded "$send_pid" 30
     # With SYN cookies the kernel may reset a client whose handshake met a full accept queue;
     # every other client must have been served.
     [[ $(cat "$BATS_TEST_TMPDIR/send") =~ ^sent\ 25\ of\ 25,\ closed\ by\ the\ listener\ ([0-9]+),\ reset\ ([0-9]+)$ ]]

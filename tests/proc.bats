@@ -11,6 +11,7 @@ setup() {
 
 teardown() {
     stop_pid "$pid"
+    stop_pid "${child:-}"
 }
 
 # --- farewell --------------------------------------------------------------------------------
@@ -25,6 +26,7 @@ teardown() {
     run bash -c '"$1" extra args | cat' _ "$BIN/farewell"
     assert_success
     assert_output "$expected"
+    cmp <(printf '%s\n' "$expected") <("$BIN/farewell") # the exact bytes, last newline too
 }
 
 # --- interleave ------------------------------------------------------------------------------
@@ -52,15 +54,19 @@ is_interleaving() {
     # The child is found by its parent while both run; nothing else of ours is its child.
     wait_until '[ -n "$(pgrep -P $pid)" ]' 5
     child=$(pgrep -P "$pid")
-    wait "$pid"
-    parent_status=$?
+    # Unbuffered: the first characters are in the file within seconds, long before either ends.
+    wait_until '[ "$(wc -c < "$out")" -ge 3 ]' 5
+    kill -0 "$pid"
+    parent_status=0
+    wait_bounded "$pid" 40 || parent_status=$?
     pid=
     elapsed=$(( SECONDS - start ))
     # The parent did not wait: its child may still run; wait for it before reading the file.
-    wait_until '! kill -0 $child 2> /dev/null' 10
+    wait_until '! is_running $child' 10
 
     [ "$parent_status" -eq 0 ]
-    [ "$elapsed" -ge 15 ] && [ "$elapsed" -le 40 ]
+    # 19 one-second pauses in the parent: doubled, they would take 38 s.
+    (( elapsed >= 15 && elapsed <= 25 ))
     [ ! -s "$err" ]
     [ "$(wc -c < "$out")" -eq 37 ]
     [ "$(grep -c '' "$out")" -eq 2 ]
@@ -69,9 +75,9 @@ is_interleaving() {
 
 @test "the interleaving check itself tells a mixed text from a damaged one" {
     is_interleaving "aXbY" "ab" "XY"
-    ! is_interleaving "abYX" "ab" "XY"
-    ! is_interleaving "aXb" "ab" "XY"
-    ! is_interleaving "aXbYY" "ab" "XY"
+    run ! is_interleaving "abYX" "ab" "XY"
+    run ! is_interleaving "aXb" "ab" "XY"
+    run ! is_interleaving "aXbYY" "ab" "XY"
 }
 
 # --- shellrun --------------------------------------------------------------------------------
@@ -118,7 +124,7 @@ is_interleaving() {
     wait_until '[ "$(ps -o pid= -g $pid | wc -l)" -ge 3 ]' 10
     kill -INT -- "-$pid"
     status=0
-    wait "$pid" || status=$?
+    wait_bounded "$pid" 20 || status=$?
     pid=
     [ "$status" -eq 0 ]
     [ $(( SECONDS - start )) -lt 20 ]
@@ -156,10 +162,10 @@ lines_out() {
 
     kill -TERM "$pid"
     status=0
-    wait "$pid" || status=$?
+    wait_bounded "$pid" 5 || status=$?
     pid=
     [ "$status" -eq 143 ] # killed by SIGTERM (128 + 15)
-    [ "$(cat "$out")" = $'received SIGUSR1\nreceived SIGUSR2\nreceived SIGUSR1' ]
+    cmp <(printf 'received SIGUSR%d\n' 1 2 1) "$out"
     [ ! -s "$err" ]
 }
 
@@ -182,7 +188,7 @@ lines_out() {
     sleep 0.2
     kill -0 "$pid"
     n=$(lines_out)
-    [ "$n" -ge 2 ] && [ "$n" -le 4000 ]
-    ! grep -vx -e 'received SIGUSR1' -e 'received SIGUSR2' "$out"
+    (( n >= 2 && n <= 4000 ))
+    run ! grep -vx -e 'received SIGUSR1' -e 'received SIGUSR2' "$out"
     [ ! -s "$err" ]
 }

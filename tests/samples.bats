@@ -7,12 +7,14 @@ load helper
     run --separate-stderr "$BIN/oldstyle" ignored
     assert_output "2"
     [ -z "$stderr" ]
+    cmp <(printf '2\n') <("$BIN/oldstyle") # the exact bytes: run drops a final newline
 }
 
 @test "test prints the symbol's name" {
     run --separate-stderr "$BIN/test" ignored
     assert_output "HAVE_MMAP"
     [ -z "$stderr" ]
+    cmp <(printf 'HAVE_MMAP\n') <("$BIN/test")
 }
 
 @test "blank prints nothing and exits 0" {
@@ -20,4 +22,5 @@ load helper
     assert_success
     assert_output ''
     [ -z "$stderr" ]
+    cmp /dev/null <("$BIN/blank" 2>&1)
 }

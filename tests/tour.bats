@@ -5,13 +5,12 @@ load helper
 
 setup() {
     mark=$BATS_TEST_TMPDIR
-    ipcrm -Q 0x12345 2> /dev/null || true
 }
 
 teardown() {
     local p
     for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
-    ipcrm -Q 0x12345 2> /dev/null || true
+    release_queue_key
 }
 
 tour() {
@@ -19,6 +18,7 @@ tour() {
 }
 
 @test "selected stops show their headings and key lines, and leave nothing behind" {
+    claim_queue_key
     run --separate-stderr tour charcopy farewell postbox postinfo net
     assert_success
     assert_line "-- server: a select server: one loop, many clients --"
@@ -62,16 +62,65 @@ tour() {
     assert_output --partial "./tour NAME..."
 }
 
-@test "an interrupted tour stops what it started" {
-    out=$BATS_TEST_TMPDIR/out
-    SYSZOO_MARK=$mark "$ROOT/tour" catcher interleave > "$out" 2>&1 3>&- &
+# Start the tour in the background on stops $2..., wait for output line $1, and interrupt it.
+# The tour is frozen from the moment the line shows until the signal is sent, so it cannot have
+# moved on and stopped anything of its own accord.
+interrupt_tour_at() {
+    local line=$1 out=$BATS_TEST_TMPDIR/out pid status=0
+    shift
+    SYSZOO_MARK=$mark "$ROOT/tour" "$@" > "$out" 2>&1 3>&- &
     pid=$!
-    wait_until 'grep -q "^oo" "$out"' 20 # interleave's first characters
+    wait_until "grep -q '$line' '$out' 2> /dev/null" 30
+    kill -STOP "$pid"
     kill -TERM "$pid"
-    status=0
-    wait "$pid" || status=$?
+    kill -CONT "$pid"
+    wait_bounded "$pid" 30 || status=$?
     [ "$status" -eq 130 ]
     grep -q "tour interrupted" "$out"
-    wait_until '[ -z "$(marked_processes "$mark")" ]' 5
+}
+
+@test "an interrupted tour stops at once everything it started, in every process group" {
+    # interleave's child has a parent of its own; after its parent is stopped it has none.
+    interrupt_tour_at '^oo' catcher interleave
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 2
     tour_left_nothing "$mark"
+
+    # script runs the server in a session of its own; tail and its filter follow the log.
+    interrupt_tour_at '\[server\] bind: Success' server
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+    tour_left_nothing "$mark"
+}
+
+@test "Ctrl-C during a program's run ends the tour cleanly, the program with it" {
+    # A process group of its own, with the interrupt at its default action, as on a terminal:
+    # the interrupt reaches the tour, pairhalt and the marker of pairhalt's standard error.
+    out=$BATS_TEST_TMPDIR/out
+    SYSZOO_MARK=$mark setsid env --default-signal=INT,QUIT "$ROOT/tour" pairhalt > "$out" 2>&1 3>&- &
+    pid=$!
+    wait_until "grep -q 'pairhalt\$' '$out' 2> /dev/null" 10
+    sleep 0.5
+    kill -INT -- "-$pid"
+    status=0
+    wait_bounded "$pid" 10 || status=$?
+    [ "$status" -eq 130 ] # not 141: the tour must not die writing to the ended marker
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+    tour_left_nothing "$mark"
+}
+
+@test "a message queue that was there before the tour is shown, and kept with its messages" {
+    command -v perl > /dev/null || skip "perl is needed to put a message in a queue"
+    claim_queue_key
+    perl -e 'use IPC::SysV qw(IPC_CREAT); my $id = msgget(0x12345, IPC_CREAT | 0600) // die;
+             msgsnd($id, pack("l! a*", 1, "keep me"), 0) or die "msgsnd: $!\n"'
+    before=$(ipcs -q | grep '^0x00012345 ')
+    run --separate-stderr tour ipc
+    assert_success
+    assert_line --partial "A queue with key 0x12345 exists already"
+    assert_line --regexp '^queue id:[0-9]+$'
+    assert_line "mode:600"
+    assert_line "(the queue was there before the tour, so the part that removes it with ipcrm is skipped)"
+    refute_output --partial "ipcrm -Q"
+    [ "$(ipcs -q | grep '^0x00012345 ')" = "$before" ] # same id, owner, mode, bytes and messages
+    perl -e 'use IPC::SysV; my $id = msgget(0x12345, 0) // die; msgrcv($id, my $m, 64, 0, IPC_NOWAIT) or die;
+             exit(substr($m, length(pack("l!", 0))) ne "keep me")'
 }

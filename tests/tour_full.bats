@@ -5,14 +5,14 @@ load helper
 
 setup() {
     mark=$BATS_TEST_TMPDIR
-    ipcrm -Q 0x12345 2> /dev/null || true
+    claim_queue_key
     export ASAN_OPTIONS=detect_leaks=0 # relay runs under gdb, where the leak check cannot
 }
 
 teardown() {
     local p
     for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
-    ipcrm -Q 0x12345 2> /dev/null || true
+    release_queue_key
 }
 
 @test "the whole tour runs every stop, exits 0 and leaves nothing behind" {

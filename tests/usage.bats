@@ -1,5 +1,6 @@
 #!/usr/bin/env bats
-# Black-box tests of tickmeter and loadmeter: the shape of every line, never the CPU figures.
+# Black-box tests of tickmeter and loadmeter: the shape of every line, and figures that make
+# sense when the children clearly do the work.
 
 load helper
 
@@ -37,4 +38,46 @@ load helper
             [ "${lines[i]}" = "${labels[i]}" ]
         fi
     done
+}
+
+# Put a grep of the tests' own first on PATH for the programs' shell: it touches some 40 MB and
+# burns 2.5 s of CPU, so the children's figures stand clearly apart from the program's own.
+busy_grep_first() {
+    mkdir -p "$BATS_TEST_TMPDIR/path"
+    cat > "$BATS_TEST_TMPDIR/path/grep" << 'EOF'
+#!/usr/bin/env bash
+text=$(head -c 40000000 /dev/zero | tr '\0' x)
+ticks=0
+while (( ticks < 250 )); do
+    for (( i = 0; i < 1000; i++ )); do :; done
+    read -r -a stat < /proc/$$/stat
+    ticks=$(( stat[13] + stat[14] )) # user and system CPU so far, in ticks of 1/100 s
+done
+exit 1
+EOF
+    chmod +x "$BATS_TEST_TMPDIR/path/grep"
+    PATH=$BATS_TEST_TMPDIR/path:$PATH
+}
+
+@test "tickmeter: the children's CPU is theirs and within the elapsed time; the program's is small" {
+    [ "$(getconf CLK_TCK)" -eq 100 ] || skip "the busy grep counts CPU in ticks of 1/100 s"
+    busy_grep_first
+    run --separate-stderr "$BIN/tickmeter"
+    assert_success
+    # elapsed, parent user and system, child user and system: the numbers in their order.
+    awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+\.[0-9]+$/) v[n++] = $i }
+         END { e = v[0]; p = v[1] + v[2]; c = v[3] + v[4]
+               exit !(n == 5 && e < 60 && c >= 2.4 && c <= e + 0.05 && p < 0.5) }' <<< "$output"
+}
+
+@test "loadmeter: the children's CPU seconds and faults are theirs, not the program's own" {
+    [ "$(getconf CLK_TCK)" -eq 100 ] || skip "the busy grep counts CPU in ticks of 1/100 s"
+    busy_grep_first
+    run --separate-stderr "$BIN/loadmeter"
+    assert_success
+    # Lines 1-2 and 8-9 are CPU seconds (cut to whole seconds), 4 and 11 minor faults.
+    (( ${lines[1]##*: } + ${lines[2]##*: } == 0 ))
+    (( ${lines[8]##*: } + ${lines[9]##*: } >= 1 )) # 2.5 s in all: each cut loses under 1 s
+    (( ${lines[4]##*: } < 10000 ))
+    (( ${lines[11]##*: } >= 10000 )) # 40 MB is about 10,000 pages
 }

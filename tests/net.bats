@@ -241,11 +241,12 @@ without_network() {
 
     stop_pid "${helper_pids[0]}" # the first 55 go away
     wait_bounded "$send_pid" 30
-    # With SYN cookies the kernel may reset a client whose handshake met a full accept queue;
-    # every other client must have been served.
+    # With SYN cookies the kernel may reset a client whose handshake met a full accept queue
+    # (from 0 to 12 of the 25 in repeated runs); every other client must have been served, and
+    # at least the 5 that had descriptors and the 6 that the accept queue (backlog 5) held.
     [[ $(cat "$BATS_TEST_TMPDIR/send") =~ ^sent\ 25\ of\ 25,\ closed\ by\ the\ listener\ ([0-9]+),\ reset\ ([0-9]+)$ ]]
     served=${BASH_REMATCH[1]}
-    [ "$served" -ge 15 ]
+    (( served >= 11 ))
     wait_until '[ "$(log_count "^read:waited$")" -eq "$served" ]' 10
     [ "$(log_count "^accept: ")" -le $(( 1 + $(log_count "connection closed$") )) ]
     kill -0 "$server_pid"

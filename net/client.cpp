@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char *server_address = "127.0.0.1";
 constexpr in_port_t server_port = 5678;
+constexpr std::size_t greeting_size = 10;
 
 [[noreturn]] void fail(const char *what)
 {
@@ -33,7 +34,7 @@ constexpr in_port_t server_port = 5678;
 
 int main()
 {
-    std::array<char, 10> greeting{};
+    std::array<char, greeting_size> greeting{};
     memcpy(greeting.data(), "TCP TEST\n", greeting.size()); // nine characters and a zero byte
 
     sockaddr_in addr{};
@@ -48,6 +49,7 @@ int main()
     int val = 1; // first the non-blocking switch, later the pending error
     ioctl(sock, FIONBIO, &val);
 
+    // NOLINTNEXTLINE(bugprone-unused-return-value): the error number below tells the outcome
     connect(sock, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
     perror("connect"); // what the call left: normally that the attempt is under way
 

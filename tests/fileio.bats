@@ -80,7 +80,7 @@ setup() {
     [ "$(head -n 1 "$log")" = "read 100000 bytes" ]
     grep -q '^nwrite = -1, errno = 11$' "$log"
     # Every attempt line is either a refusal or a success, and the successes add up.
-    ! tail -n +2 "$log" | grep -Ev '^nwrite = (-1, errno = 11|[1-9][0-9]*, errno = 0)$'
+    run ! grep -Ev '^nwrite = (-1, errno = 11|[1-9][0-9]*, errno = 0)$' <(tail -n +2 "$log")
     total=$(awk '/^nwrite = [1-9]/ { sum += $3 } END { print sum }' "$log")
     [ "$total" -eq 100000 ]
 }
@@ -112,7 +112,7 @@ setup() {
 
     echo "data" > "$in"
     "$TOOLS/nonblock_exec" "$BIN/spill" < "$in" >&5 2>/dev/null
-    ! is_nonblocking "$(fd_flags 5)"
+    run ! is_nonblocking "$(fd_flags 5)"
     exec 5>&-
 }
 

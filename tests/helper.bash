@@ -1,4 +1,5 @@
 # Shared set-up of the black-box tests: where the programs are, and the assertion library.
+# shellcheck disable=SC2034 # BIN, TOOLS and ROOT are for the bats files that load this one
 bats_require_minimum_version 1.5.0
 load '/usr/lib/bats/bats-support/load'
 load '/usr/lib/bats/bats-assert/load'

@@ -57,7 +57,7 @@ is_interleaving() {
     pid=
     elapsed=$(( SECONDS - start ))
     # The parent did not wait: its child may still run; wait for it before reading the file.
-    wait_until '! kill -0 $child 2> /dev/null' 10
+    wait_until "! kill -0 $child 2> /dev/null" 10
 
     [ "$parent_status" -eq 0 ]
     [ "$elapsed" -ge 15 ] && [ "$elapsed" -le 40 ]
@@ -69,9 +69,9 @@ is_interleaving() {
 
 @test "the interleaving check itself tells a mixed text from a damaged one" {
     is_interleaving "aXbY" "ab" "XY"
-    ! is_interleaving "abYX" "ab" "XY"
-    ! is_interleaving "aXb" "ab" "XY"
-    ! is_interleaving "aXbYY" "ab" "XY"
+    run ! is_interleaving "abYX" "ab" "XY"
+    run ! is_interleaving "aXb" "ab" "XY"
+    run ! is_interleaving "aXbYY" "ab" "XY"
 }
 
 # --- shellrun --------------------------------------------------------------------------------
@@ -183,6 +183,6 @@ lines_out() {
     kill -0 "$pid"
     n=$(lines_out)
     [ "$n" -ge 2 ] && [ "$n" -le 4000 ]
-    ! grep -vx -e 'received SIGUSR1' -e 'received SIGUSR2' "$out"
+    run ! grep -vx -e 'received SIGUSR1' -e 'received SIGUSR2' "$out"
     [ ! -s "$err" ]
 }

@@ -12,7 +12,7 @@ scan_missing() {
     missing_packages=()
     while read -r group thing package _; do
         [[ -z $group || $group == \#* ]] && continue
-        [[ " $* " == *" $group "* ]] || continue
+        [[ " $* " =~ \ (${group//,/|})\  ]] || continue # one of the line's groups is wanted
         if [[ $thing == /* ]]; then
             [ -e "$thing" ] && continue
         else

@@ -60,8 +60,11 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
 }
 
 @test "everything a program prints shows as text on the page, never as markup" {
-    SYSZOO_TOUR_TRY=$nasty run --separate-stderr tour --html "$page" try
+    # A relative file name starts from where the tour is called.
+    cd "$BATS_TEST_TMPDIR"
+    SYSZOO_TOUR_TRY=$nasty run --separate-stderr tour --html tour.html try
     assert_success
+    [ -f "$page" ]
     # standard output: entities, visible control characters, the byte that is not UTF-8
     grep -qxF '<div class="o">&lt;script&gt;alert(1)&lt;/script&gt;&lt;b&gt;bold&lt;/b&gt; &amp; &quot;q&quot; &#39;s <span class="x" title="control character 0x00">&#x2400;</span>nul <span class="x" title="not UTF-8">\xFF</span>bad <span class="x" title="control character 0x1B">&#x241B;</span>[31mesc é</div>' "$page"
     # standard error, marked

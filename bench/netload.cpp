@@ -96,8 +96,13 @@ int accept_queue_length()
     std::string line;
     std::getline(table, line); // heading
     while (std::getline(table, line)) {
-        unsigned slot = 0, state = 0, txq = 0, rxq = 0;
-        std::array<char, 64> loc{}, rem{};
+        unsigned slot = 0;
+        unsigned state = 0;
+        unsigned txq = 0;
+        unsigned rxq = 0;
+        std::array<char, 64> loc{};
+        std::array<char, 64> rem{};
+        // NOLINTNEXTLINE(cert-err34-c): the kernel writes this table; a short line fails the count
         if (sscanf(line.c_str(), " %u: %63s %63s %X %X:%X", &slot, loc.data(), rem.data(), &state,
                    &txq, &rxq) == 6 &&
             state == 0x0A && strcmp(loc.data(), local.data()) == 0)
@@ -278,7 +283,7 @@ int send_text(long count, const std::string &text)
 
 int stream(long count, long bytes)
 {
-    std::vector<char> data(64 * 1024);
+    std::vector<char> data(std::size_t{64} * 1024);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>('a' + i % 26); // printable, no zero byte
 
@@ -289,6 +294,7 @@ int stream(long count, long bytes)
     const auto start = clock_type::now();
     // One thread per connection: each writes its share with blocking writes.
     std::vector<std::thread> writers;
+    writers.reserve(socks.size());
     for (const int sock : socks)
         writers.emplace_back([sock, bytes, &data] {
             long left = bytes;

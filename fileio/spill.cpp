@@ -39,7 +39,8 @@ bool worth_retrying(int err)
 
 int main()
 {
-    int ntowrite = read(STDIN_FILENO, buf.data(), buf.size()); // at most 100000: fits an int
+    // at most 100000: fits an int
+    int ntowrite = static_cast<int>(read(STDIN_FILENO, buf.data(), buf.size()));
     fprintf(stderr, "read %d bytes\n", ntowrite);
 
     set_fl(STDOUT_FILENO, O_NONBLOCK);
@@ -48,7 +49,7 @@ int main()
     while (ntowrite > 0) {
         errno = 0;
         // Every attempt offers all that is still unwritten.
-        const int nwrite = write(STDOUT_FILENO, ptr, ntowrite);
+        const int nwrite = static_cast<int>(write(STDOUT_FILENO, ptr, ntowrite));
         const int err = errno; // fprintf below may change errno
         fprintf(stderr, "nwrite = %d, errno = %d\n", nwrite, err);
 

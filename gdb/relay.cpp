@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+constexpr int key_number = 10; // the value that travels back up the chain
+
 int make_key();
 int get_key_num();
 int number();
@@ -31,5 +33,5 @@ int get_key_num()
 
 int number()
 {
-    return 10;
+    return key_number;
 }

@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char *server_address = "127.0.0.1";
 constexpr in_port_t server_port = 5678;
+constexpr std::size_t greeting_size = 10;
 
 [[noreturn]] void fail(const char *what)
 {
@@ -35,7 +36,7 @@ constexpr in_port_t server_port = 5678;
 
 int main()
 {
-    std::array<char, 10> greeting{};
+    std::array<char, greeting_size> greeting{};
     memcpy(greeting.data(), "TCP TEST\n", greeting.size()); // nine characters and a zero byte
 
     sockaddr_in addr{};

@@ -45,9 +45,9 @@ std::string error_text(int err)
 
 int open_tmp(int extra_flags)
 {
-    char path[] = "/tmp/errlib_test.XXXXXX";
-    const int fd = mkstemp(path);
-    unlink(path);
+    std::string path = "/tmp/errlib_test.XXXXXX";
+    const int fd = mkstemp(path.data());
+    unlink(path.c_str());
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | extra_flags);
     return fd;
 }
@@ -97,7 +97,7 @@ TEST(ReturningRoutines, ALongMessageIsCutShortAndStillEndsTheLine)
         errno = EIO;
         err_ret("%s", huge.c_str());
     });
-    ASSERT_EQ(out.size(), 4095u);
+    ASSERT_EQ(out.size(), 4095U);
     EXPECT_EQ(out.back(), '\n');
     EXPECT_EQ(out.find_first_not_of('x'), out.size() - 1);
 }
@@ -109,7 +109,7 @@ TEST(ReturningRoutines, AMessageThatFitsAlmostExactlyKeepsAsMuchOfTheErrorTextAs
         errno = EIO;
         err_ret("%s", text.c_str());
     });
-    ASSERT_EQ(out.size(), 4095u);
+    ASSERT_EQ(out.size(), 4095U);
     EXPECT_EQ(out.compare(0, text.size(), text), 0);
     EXPECT_EQ(out.substr(text.size()), ": I\n");
 }

@@ -88,7 +88,7 @@ setup() {
     grep -q '^nwrite = -1, errno = 11$' "$log"
     # Every attempt line is either a refusal or a success, and the successes add up.
     # A success logged with errno 11 would be a stale errno, not cleared before the attempt.
-    [ -z "$(tail -n +2 "$log" | grep -Ev '^nwrite = (-1, errno = 11|[1-9][0-9]*, errno = 0)$')" ]
+    run ! grep -Ev '^nwrite = (-1, errno = 11|[1-9][0-9]*, errno = 0)$' <(tail -n +2 "$log")
     total=$(awk '/^nwrite = [1-9]/ { sum += $3 } END { print sum }' "$log")
     [ "$total" -eq 100000 ]
 }

@@ -1,4 +1,5 @@
 # Shared set-up of the black-box tests: where the programs are, and the assertion library.
+# shellcheck disable=SC2034 # BIN, TOOLS and ROOT are for the bats files that load this one
 bats_require_minimum_version 1.5.0
 load '/usr/lib/bats/bats-support/load'
 load '/usr/lib/bats/bats-assert/load'
@@ -70,6 +71,7 @@ stop_pid() {
 # that mark left running. One grep over every environment, so a check takes milliseconds.
 marked_processes() {
     local file
+    # shellcheck disable=SC2013 # file names of /proc, one a line, without spaces
     for file in $(grep -lsxzF "SYSZOO_MARK=$1" /proc/[0-9]*/environ); do
         file=${file#/proc/}
         [ "${file%/environ}" != "$BASHPID" ] && echo "${file%/environ}"

@@ -206,7 +206,7 @@ without_network() {
     script_pid=$!
     wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10
     server_pid=$(pgrep -P "$script_pid")
-    for i in 1 2 3 4; do exec {conn}<> /dev/tcp/127.0.0.1/5678; held+=("$conn"); done
+    for _ in 1 2 3 4; do exec {conn}<> /dev/tcp/127.0.0.1/5678; held+=("$conn"); done
     wait_until '[ "$(log_count "does not fit")" -eq 1 ]'
     [ "$(server_log | grep 'does not fit')" = "connection refused: descriptor 1024 does not fit the watched set" ]
     [ "$(log_count '^net connection from')" -eq 3 ]

@@ -49,3 +49,21 @@ load helper
         [ "$(tail -n 1 <<< "$out")" = "total iterations: $(( 5 + task1 ))" ]
     done
 }
+
+@test "pairjoin and pairhalt report a thread that cannot be created, and fail" {
+    [ "$(id -u)" -eq 0 ] || skip "needs root to run the programs as another user"
+    # As nobody, with a limit of one process for that user: no thread can start. (Not as root,
+    # whom the limit does not bind. The leak checker of a sanitized build needs a thread too.)
+    as_nobody_alone() {
+        ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+            setpriv --reuid=65534 --regid=65534 --clear-groups bash -c 'ulimit -Su 1 && exec "$0"' "$1"
+    }
+    setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$BIN/pairjoin" ||
+        skip "the user nobody cannot run the programs from here"
+    for program in pairjoin pairhalt; do
+        run --separate-stderr as_nobody_alone "$BIN/$program"
+        assert_failure 1
+        assert_output ''
+        [ "$stderr" = "pthread_create: task1: Resource temporarily unavailable" ]
+    done
+}

@@ -1,0 +1,124 @@
+#!/usr/bin/env bats
+# The tour recorded as a web page (--html): what the page holds, that everything programs print
+# shows as text, and the page in a real browser with JavaScript off.
+
+load helper
+
+setup() {
+    mark=$BATS_TEST_TMPDIR
+    page=$BATS_TEST_TMPDIR/tour.html
+}
+
+teardown() {
+    local p
+    for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
+    release_queue_key
+}
+
+tour() {
+    SYSZOO_MARK=$mark "$ROOT/tour" "$@" 3>&-
+}
+
+# Output with markup, an entity, quotes, a NUL byte, a byte that is not UTF-8, an escape
+# sequence and a character that is: passed through the same path as a program's output.
+nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377bad \033[31mesc é\n"; printf "<img src=x>err\n" >&2'
+
+@test "--html records the selected stops in one self-contained page, and leaves nothing behind" {
+    run --separate-stderr tour --html "$page" farewell charcopy attrmark client
+    assert_success
+    assert_output '' # the page is the output; progress goes to standard error
+    [[ $stderr == *"tour: 4 stops recorded in $page"* ]]
+    [ "$(grep -c '<section class="stop"' "$page")" -eq 4 ]
+    for stop in farewell charcopy attrmark client; do
+        grep -q "<section class=\"stop\" id=\"stop-$stop\">" "$page"
+        grep -q "<li><a href=\"#stop-$stop\">$stop</a>" "$page" # in the contents
+    done
+    # headings, commands, output, standard error told apart, exit statuses
+    grep -qx '<h3>farewell: exit handlers, last registered first</h3>' "$page"
+    grep -qxF "<div class=\"c\">\$ ${BIN#"$ROOT"/}/farewell</div>" "$page"
+    grep -qx '<div class="o">second exit handler</div>' "$page"
+    grep -qx '<div class="e"><span class="m">! </span>input error: Is a directory</div>' "$page"
+    grep -qx '<div class="st">(exit status 1)</div>' "$page"
+    grep -qx '<div class="s"><span class="m">\[server\] </span>read:TCP TEST</div>' "$page"
+    # the source, numbered and escaped, with the pointer to where to start
+    grep -qx '<p class="src">Source: <code>proc/farewell.cpp</code>: main, then my_exit1 and my_exit2</p>' "$page"
+    grep -q '<details class="source"><summary>proc/farewell.cpp, [0-9]* lines</summary>' "$page"
+    grep -qE '^<span class="n"> +[0-9]+</span>  #include &lt;cstdio&gt;$' "$page"
+    # the kernel's view, collapsed, or the line that says why there is none
+    [ "$(grep -c -e '<details class="kernel">' -e '<strong>What the kernel saw:</strong>' "$page")" -eq 4 ]
+    if strace -f -o /dev/null -- true 2> /dev/null; then
+        grep -qE '<div class="k">[0-9]+ +connect\([0-9]+, .* = -1 EINPROGRESS ' "$page"
+    fi
+    # when and on what
+    grep -q "<dt>Kernel</dt><dd>$(uname -sr)</dd>" "$page"
+    grep -q '<dt>C library</dt><dd>.' "$page"
+    grep -q '<dt>Build</dt><dd>preset ' "$page"
+    grep -qE '<dt>Programs</dt><dd>[^<]+</dd>' "$page"
+    # self-contained: nothing fetched, nothing run
+    run ! grep -qiE '<script|<link|<img|<iframe|src=|url\(|@import|https?:' "$page"
+    tour_left_nothing "$mark"
+}
+
+@test "everything a program prints shows as text on the page, never as markup" {
+    # A relative file name starts from where the tour is called.
+    cd "$BATS_TEST_TMPDIR"
+    SYSZOO_TOUR_TRY=$nasty run --separate-stderr tour --html tour.html try
+    assert_success
+    [ -f "$page" ]
+    # standard output: entities, visible control characters, the byte that is not UTF-8
+    grep -qxF '<div class="o">&lt;script&gt;alert(1)&lt;/script&gt;&lt;b&gt;bold&lt;/b&gt; &amp; &quot;q&quot; &#39;s <span class="x" title="control character 0x00">&#x2400;</span>nul <span class="x" title="not UTF-8">\xFF</span>bad <span class="x" title="control character 0x1B">&#x241B;</span>[31mesc é</div>' "$page"
+    # standard error, marked
+    grep -qxF '<div class="e"><span class="m">! </span>&lt;img src=x&gt;err</div>' "$page"
+    # the command as typed is escaped too
+    grep -qF '<div class="c">$ printf &quot;&lt;script&gt;' "$page"
+    run ! grep -qE '<(script|b|img)[ >]' "$page"
+    tour_left_nothing "$mark"
+}
+
+# Run headless Chromium with JavaScript off (a fresh profile whose settings block it) on file $1,
+# with further arguments $2...
+chromium_on() {
+    local file=$1 profile
+    shift
+    profile=$(mktemp -d "$BATS_TEST_TMPDIR/profile.XXXXXX")
+    mkdir "$profile/Default"
+    echo '{"profile":{"default_content_setting_values":{"javascript":2}}}' > "$profile/Default/Preferences"
+    timeout 60 chromium --headless --no-sandbox --disable-gpu --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --user-data-dir="$profile" "$@" "file://$file" 2> /dev/null 3>&-
+}
+
+@test "in a real browser with JavaScript off the page has one section per stop and no element from program output" {
+    command -v chromium > /dev/null ||
+        skip "chromium is not installed (Debian package chromium): the page was not loaded in a browser"
+    # JavaScript must really be off: a page that would change itself does not.
+    probe=$BATS_TEST_TMPDIR/probe.html
+    echo '<p id="p">static</p><script>document.getElementById("p").textContent = "ran"</script>' > "$probe"
+    chromium_on "$probe" --dump-dom > "$BATS_TEST_TMPDIR/probe.dom"
+    grep -q '<p id="p">static</p>' "$BATS_TEST_TMPDIR/probe.dom"
+
+    SYSZOO_TOUR_TRY=$nasty run --separate-stderr tour --html "$page" farewell charcopy try
+    assert_success
+    chromium_on "$page" --dump-dom > "$BATS_TEST_TMPDIR/dom.html"
+    dom=$BATS_TEST_TMPDIR/dom.html
+    [ "$(grep -o '<section class="stop" id="stop-[a-z]*">' "$dom" | wc -l)" -eq 3 ]
+    [ "$(grep -o '<section class="folder"' "$dom" | wc -l)" -eq 3 ]
+    # the program's markup is text in the parsed page, not elements
+    grep -qF '&lt;script&gt;alert(1)&lt;/script&gt;&lt;b&gt;bold&lt;/b&gt; &amp; "q"' "$dom"
+    grep -qF '&lt;img src=x&gt;err' "$dom"
+    run ! grep -qE '<(script|b|img|link|iframe)[ >]' "$dom"
+    # every element in the body is one the tour writes
+    others=$(grep -oE '<[a-z][a-z0-9]*' "$dom" | sort -u |
+        grep -vxE '<(html|head|meta|title|style|body|header|h1|h2|h3|p|code|dl|dt|dd|nav|ol|li|a|main|section|span|div|details|summary|pre|strong|footer)' || true)
+    [ -z "$others" ]
+
+    # Screenshots for a person to look at: wide, phone, dark.
+    shots=${SYSZOO_TOOLS:-$BATS_TEST_TMPDIR}
+    chromium_on "$page" --screenshot="$shots/tour-page.png" --window-size=1200,1800
+    chromium_on "$page" --screenshot="$shots/tour-page-phone.png" --window-size=390,1400
+    chromium_on "$page" --force-dark-mode --screenshot="$shots/tour-page-dark.png" --window-size=1200,1800
+    for shot in tour-page tour-page-phone tour-page-dark; do
+        [ "$(head -c 4 "$shots/$shot.png" | od -An -tx1 | tr -d ' ')" = 89504e47 ] # a PNG
+    done
+    tour_left_nothing "$mark"
+}

@@ -1,0 +1,149 @@
+#!/usr/bin/env bats
+# The tour's kernel view (--syscalls) on quick stops, its stepping (--step) through a
+# pseudo-terminal, and the source pointer of each stop.
+
+load helper
+
+setup() {
+    mark=$BATS_TEST_TMPDIR
+}
+
+teardown() {
+    local p
+    for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
+    release_queue_key
+}
+
+tour() {
+    SYSZOO_MARK=$mark "$ROOT/tour" "$@" 3>&-
+}
+
+need_tracing() {
+    command -v strace > /dev/null || skip "strace is not installed (Debian package strace)"
+    local err
+    err=$(strace -f -o /dev/null -- true 2>&1) ||
+        skip "strace cannot trace here (${err%%$'\n'*}): the kernel's view cannot be shown"
+}
+
+# The tour's output without its kernel blocks (from "What the kernel saw" to the blank line
+# that ends the stop) and with the names of its temporary files made alike.
+without_kernel_view() {
+    sed -e '/^What the kernel saw/,/^$/{/^$/!d}' \
+        -e 's/tour\.[A-Za-z0-9]\{6\}/tour.X/g; s/attrmark\.[A-Za-z0-9]\{6\}/attrmark.X/g'
+}
+
+@test "--syscalls shows each quick stop's lesson in its own calls, and nothing is left behind" {
+    need_tracing
+    claim_queue_key
+    run --separate-stderr tour --syscalls client charcopy attrmark farewell shellrun postbox relay
+    assert_success
+    [ "$(grep -c '^What the kernel saw' <<< "$output")" -eq 7 ]
+    # client: the connect that returns at once, the outcome read from the socket, one write
+    assert_line --regexp '^  [0-9]+ +connect\([0-9]+, .*\) = -1 EINPROGRESS \(Operation now in progress\)$'
+    assert_line --regexp '^  [0-9]+ +getsockopt\([0-9]+, SOL_SOCKET, SO_ERROR, \[0\], \[4\]\) += 0$'
+    assert_line --regexp '^  [0-9]+ +getsockopt\([0-9]+, SOL_SOCKET, SO_ERROR, \[ECONNREFUSED\], \[4\]\) += 0$'
+    assert_line --regexp '^  [0-9]+ +sendto\([0-9]+, "TCP TEST\\n\\0", 10, MSG_NOSIGNAL, NULL, 0\) += 10$'
+    # charcopy: whole buffers, not characters; the failed write of a full buffer
+    assert_line --regexp '^  [0-9]+ +read\(0, ".*"\.\.\., 4096\) += 4096$'
+    assert_line --regexp '^  [0-9]+ +write\(1, ".*"\.\.\., 4096\) += -1 ENOSPC '
+    # attrmark: the one request, refused on tmpfs
+    assert_line --regexp '^  [0-9]+ +ioctl\([0-9]+, FS_IOC_SETFLAGS, \[FS_SYNC_FL\|FS_NODUMP_FL\]\) += '
+    if [ -d /dev/shm ]; then
+        assert_line --regexp '^  [0-9]+ +ioctl\([0-9]+, FS_IOC_SETFLAGS, .* = -1 EOPNOTSUPP '
+    fi
+    # farewell: one write of all four lines, then the end: nothing else kept
+    [ "$(awk -v start="  \$ ${BIN#"$ROOT"/}/farewell" '$0 == start { on = 1; next }
+            on && /^  \(left out/ { exit } on' <<< "$output" |
+        sed -E 's/^  [0-9]+ +//; s/ += / = /')" = \
+        'write(1, "main is done\nfirst exit handler\n"..., 71) = 71
+exit_group(0) = ?' ]
+    # shellrun: the shell started with -c, and the status it hands back
+    assert_line --regexp '^  [0-9]+ +execve\("/bin/sh", \["sh", "-c", "ls /no/such/folder"\]'
+    assert_line --regexp 'wait4[ (].*\[\{WIFEXITED\(s\) && WEXITSTATUS\(s\) == 2\}\], 0, NULL\) = [0-9]+$'
+    # postbox
+    assert_line --regexp '^  [0-9]+ +msgget\(0x12345, IPC_CREAT\|0666\) += [0-9]+$'
+    # relay runs under gdb, which is its tracer
+    assert_line --partial "What the kernel saw: not traced: relay runs under gdb"
+    # runs of like lines are counted, the calls left out are named
+    assert_line --regexp '^  \(left out: [0-9]+ other calls: mmap [0-9]+, '
+    tour_left_nothing "$mark"
+}
+
+@test "tracing changes nothing the stops show" {
+    need_tracing
+    run --separate-stderr tour charcopy attrmark farewell blank
+    assert_success
+    plain=$(without_kernel_view <<< "$output")
+    run --separate-stderr tour --syscalls charcopy attrmark farewell blank
+    assert_success
+    assert_line --partial 'ioctl(3, FS_IOC_SETFLAGS'
+    [ "$(without_kernel_view <<< "$output")" = "$plain" ]
+    tour_left_nothing "$mark"
+}
+
+@test "the server's lines still come as they happen under tracing, and the spill refusals are counted" {
+    need_tracing
+    run --separate-stderr tour --syscalls server spill
+    assert_success
+    # each [server] line comes before the shown command that follows it, as without tracing
+    [ "$(grep -n -e '^  \[server\] read:TCP TEST$' -e '^\$ printf' <<< "$output" | cut -d: -f2- |
+        head -n 2)" = $'  [server] read:TCP TEST\n$ printf \'%0600d\' 0 > /dev/tcp/127.0.0.1/5678' ]
+    assert_line --regexp '^  [0-9]+ +(_new)?p?select[a-z0-9_]*\([0-9]+, \[[0-9]+\], NULL, NULL, NULL(, NULL)?\) += 1 \(in \[[0-9]+\]\)$'
+    assert_line --regexp '^  [0-9]+ +read\([0-9]+, ".*"\.\.\., 256\) += 88$'
+    assert_line --regexp '^  [0-9]+ +bind\(3, .*\) = -1 EADDRINUSE '
+    # spill: the pipe takes 64 KiB, then the refusals, listed once and counted
+    assert_line --regexp '^  [0-9]+ +write\(1, ".*"\.\.\., 100000\) += 65536$'
+    assert_line --regexp '^  [0-9]+ +fcntl\(1, F_SETFL, O_WRONLY\|O_NONBLOCK\) += 0$'
+    [ "$(grep -c '= -1 EAGAIN' <<< "$output")" -eq 1 ]
+    assert_line --regexp '^  … [0-9]+ more like this$'
+    tour_left_nothing "$mark"
+}
+
+@test "where strace cannot trace, one line says so and the tour goes on" {
+    fake=$BATS_TEST_TMPDIR/fake
+    mkdir "$fake"
+    printf '#!/bin/sh\necho "strace: ptrace(PTRACE_TRACEME, ...): Operation not permitted" >&2\nexit 1\n' \
+        > "$fake/strace"
+    chmod +x "$fake/strace"
+    PATH=$fake:$PATH run --separate-stderr tour --syscalls farewell blank
+    assert_success
+    [ "$(grep -c '^What the kernel saw' <<< "$output")" -eq 2 ]
+    assert_line "What the kernel saw: nothing to show: strace cannot trace here (strace: ptrace(PTRACE_TRACEME, ...): Operation not permitted)."
+    assert_line "second exit handler"
+    assert_line "status 0"
+    assert_line "End of the tour."
+    tour_left_nothing "$mark"
+}
+
+@test "each stop names its source file and where to start reading" {
+    run --separate-stderr tour samples farewell
+    assert_success
+    assert_line "Source: proc/farewell.cpp: main, then my_exit1 and my_exit2"
+    assert_line "Source: samples/test.cpp: main"
+    # every stop names a file that exists
+    run grep -o 'read_first [a-z]*/[a-z]*\.cpp' "$ROOT/tour"
+    [ "${#lines[@]}" -eq 19 ]
+    for line in "${lines[@]}"; do [ -f "$ROOT/${line#read_first }" ]; done
+}
+
+@test "--step waits for Enter after each stop on a terminal, and q ends the tour cleanly" {
+    command -v script > /dev/null || skip "script (bsdutils) is not installed"
+    out=$BATS_TEST_TMPDIR/out
+    # Enter after farewell, q after test (the tour's order): blank is never shown.
+    printf '\nq\n' | NO_COLOR=1 SYSZOO_MARK=$mark timeout 30 script -qec "$ROOT/tour --step farewell blank test" /dev/null \
+        > "$out" 3>&-
+    tr -d '\r' < "$out" > "$out.lines"
+    [ "$(grep -c 'press Enter for the next stop, q to quit' "$out.lines")" -eq 2 ]
+    grep -q '^-- farewell' "$out.lines"
+    grep -q '^-- test' "$out.lines"
+    run ! grep -q '^-- blank' "$out.lines"
+    grep -q '(the tour ends here, as asked)' "$out.lines"
+    grep -q '^End of the tour\.$' "$out.lines"
+    tour_left_nothing "$mark"
+
+    # Without a terminal it runs straight through.
+    run --separate-stderr tour --step farewell blank < /dev/null
+    assert_success
+    refute_output --partial "press Enter"
+    assert_line "status 0"
+}

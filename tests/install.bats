@@ -7,12 +7,10 @@ load helper
 # A folder for PATH with every command of this machine but $1, and stand-ins for apt-get and
 # sudo that only note their call (apt-get) or pass it on (sudo), and for cmake unless it is $1.
 path_without() {
-    local dir=$BATS_TEST_TMPDIR/path cmd name
+    local dir=$BATS_TEST_TMPDIR/path
     mkdir -p "$dir"
-    for cmd in /usr/local/bin/* /usr/bin/* /bin/*; do
-        name=${cmd##*/}
-        [ -e "$dir/$name" ] || ln -s "$cmd" "$dir/$name"
-    done
+    # The first of two commands of one name wins, as on PATH; ln refuses the second.
+    ln -s -t "$dir" /usr/local/bin/* /usr/bin/* /bin/* 2> /dev/null || true
     rm -f "$dir/$1" "$dir/apt-get" "$dir/sudo" "$dir/cmake"
     printf '#!/bin/sh\necho "apt-get $*" >> "%s"\n' "$calls" > "$dir/apt-get"
     printf '#!/bin/sh\necho "sudo $*" >> "%s"\nexec "$@"\n' "$calls" > "$dir/sudo"

@@ -115,3 +115,16 @@ tour_left_nothing() {
     [ -z "$(find "$ROOT/build" -maxdepth 1 -name 'tour.*' -newer "$BATS_TEST_TMPDIR" 2> /dev/null)" ] ||
         { echo "working folder left"; return 1; }
 }
+
+# The tour, with its processes marked by $mark (see marked_processes), and without bats's
+# descriptor 3, which a process left running would hold.
+tour() {
+    SYSZOO_MARK=$mark "$ROOT/tour" "$@" 3>&-
+}
+
+# Teardown of a tour test: stop what the tour left running, give the queue key back.
+tour_teardown() {
+    local p
+    for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
+    release_queue_key
+}

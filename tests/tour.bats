@@ -8,13 +8,7 @@ setup() {
 }
 
 teardown() {
-    local p
-    for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
-    release_queue_key
-}
-
-tour() {
-    SYSZOO_MARK=$mark "$ROOT/tour" "$@" 3>&-
+    tour_teardown
 }
 
 @test "selected stops show their headings and key lines, and leave nothing behind" {

@@ -10,13 +10,11 @@ setup() {
 }
 
 teardown() {
-    local p
-    for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
-    release_queue_key
+    tour_teardown
 }
 
 @test "the whole tour runs every stop, exits 0 and leaves nothing behind" {
-    run --separate-stderr env SYSZOO_MARK="$mark" "$ROOT/tour" 3>&-
+    run --separate-stderr tour
     assert_success
     [ "$(grep -c '^-- ' <<< "$output")" -eq 19 ]
     assert_line "End of the tour."

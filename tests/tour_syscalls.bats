@@ -9,13 +9,7 @@ setup() {
 }
 
 teardown() {
-    local p
-    for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
-    release_queue_key
-}
-
-tour() {
-    SYSZOO_MARK=$mark "$ROOT/tour" "$@" 3>&-
+    tour_teardown
 }
 
 need_tracing() {

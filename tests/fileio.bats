@@ -179,3 +179,19 @@ setup() {
     assert_output ''
     [ "$stderr" = "ioctl: Operation not supported" ]
 }
+
+@test "spill fails on a write that takes nothing, and on flags that cannot be set" {
+    need_fault_injection
+    head -c 5000 /dev/zero > "$in"
+    # The log line of the read is the first write, the first attempt on standard output the second.
+    run --separate-stderr with_fault write:retval=0:when=2 -- "$BIN/spill" < "$in"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = $'read 5000 bytes\nnwrite = 0, errno = 0\nwrite error: nothing written' ]
+
+    # The shared set_fl: reading the flags (first fcntl) works, writing them (second) fails.
+    run --separate-stderr with_fault fcntl,fcntl64:error=EBADF:when=2 -- "$BIN/spill" < "$in"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = $'read 5000 bytes\nfcntl F_SETFL error: Bad file descriptor' ]
+}

@@ -128,3 +128,58 @@ tour_teardown() {
     for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
     release_queue_key
 }
+
+# --- fault injection -------------------------------------------------------------------------
+# strace makes one chosen system call fail, so that a test can watch how a program reports a
+# failure that a healthy machine never shows.
+
+# Skip the test unless strace is installed and can make a call fail here (it cannot where ptrace
+# is refused, e.g. under another tracer). Two runs of uname: milliseconds.
+need_fault_injection() {
+    command -v strace > /dev/null ||
+        skip "strace is not installed (Debian package strace): no fault injection"
+    strace -qq -o /dev/null -e trace=uname uname > /dev/null 2>&1 ||
+        skip "strace cannot trace here: no fault injection"
+    ! strace -qq -o /dev/null -e trace=uname -e inject=uname:error=EPERM uname > /dev/null 2>&1 ||
+        skip "strace cannot make a system call fail here: no fault injection"
+}
+
+# with_fault FAULT... -- COMMAND...: run COMMAND (and every process it starts) under strace,
+# with the calls each FAULT names made to fail. A FAULT is CALLS:HOW:when=WHEN, as strace takes
+# it: CALLS are names or classes, comma-separated; HOW is error=ERRNO, or retval=VALUE for a
+# call that returns VALUE without running; WHEN picks the calls among CALLS by their count (N,
+# N..M, N+), which each process keeps for itself. A command still running after 20 seconds (a
+# failure missed its call, say) is killed, and the status is 124. The leak check of a
+# sanitized build cannot run under a tracer, so it is off.
+with_fault() {
+    local options=() calls=() tracer pid
+    while [ "$1" != -- ]; do
+        options+=(-e "inject=$1")
+        calls+=("${1%%:*}")
+        shift
+    done
+    shift
+    local IFS=,
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+        strace -f -qq -o /dev/null -e trace="${calls[*]}" "${options[@]}" -- "$@" <&0 3>&- &
+    tracer=$!
+    if ! wait_until "! is_running $tracer" 20 2> /dev/null; then
+        # strace leaves what it started running when it is killed: that goes first.
+        for pid in $(pgrep -P "$tracer"); do kill -KILL "$pid" 2> /dev/null; done
+        kill -KILL "$tracer" 2> /dev/null
+        wait "$tracer" 2> /dev/null
+        echo "with_fault: $* still ran after 20 seconds" >&2
+        return 124
+    fi
+    wait "$tracer"
+}
+
+# How many of CALLS (as for with_fault) the run-time of this build makes before a program's
+# main starts (a sanitizer's own signal handlers, say), counted in the program that does
+# nothing: add it to a WHEN of with_fault that counts the program's own calls. Only for calls that
+# the run-time does not also make at exit, where blank would count them too.
+startup_calls() {
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+        strace -f -qq -o "$BATS_TEST_TMPDIR/startup_calls" -e trace="$1" "$BIN/blank" &&
+        grep -c . "$BATS_TEST_TMPDIR/startup_calls" || true
+}

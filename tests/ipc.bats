@@ -106,3 +106,13 @@ make_queue() {
     [ "${lines[2]}" = "cuid:0" ]
     [ "${lines[3]}" = "cgid:0" ]
 }
+
+@test "postinfo reports a status request that fails on an existing queue, and prints no record" {
+    need_fault_injection
+    make_queue 666
+    # msgget finds the queue; the request for its status (msgctl) fails.
+    run --separate-stderr with_fault msgctl:error=EACCES:when=1 -- "$BIN/postinfo"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "msgctl: Permission denied" ]
+}

@@ -251,3 +251,64 @@ without_network() {
     [ "$(log_count "^accept: ")" -le $(( 1 + $(log_count "connection closed$") )) ]
     kill -0 "$server_pid"
 }
+
+@test "server: a socket, listen or select that fails ends it with the call's error" {
+    need_fault_injection
+    run --separate-stderr with_fault socket:error=EACCES:when=1 -- "$BIN/server"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "socket: Permission denied" ]
+
+    run --separate-stderr with_fault listen:error=EADDRINUSE:when=1 -- "$BIN/server"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = $'bind: Success\nlisten: Address already in use' ]
+
+    run --separate-stderr with_fault select,pselect6:error=ENOMEM:when=1 -- "$BIN/server"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = $'bind: Success\nselect: Cannot allocate memory' ]
+}
+
+@test "server reports an accept refused for another reason than a shortage, and serves on" {
+    need_fault_injection
+    # The first accept is refused; the connection stays queued and the second takes it. The
+    # third select then fails, which ends the server with its output flushed.
+    with_fault accept,accept4:error=EPERM:when=1 select,pselect6:error=ENOMEM:when=3 -- \
+        "$BIN/server" > "$BATS_TEST_TMPDIR/out" 2> "$BATS_TEST_TMPDIR/err" &
+    helper_pids+=($!)
+    wait_until 'ss -ltn | grep -q "127.0.0.1:5678 "' 10
+    run "$BIN/client"
+    assert_success
+    status=0
+    wait_bounded "${helper_pids[0]}" 20 || status=$?
+    [ "$status" -eq 1 ]
+    [[ $(< "$BATS_TEST_TMPDIR/out") =~ ^"net connection from 127.0.0.1:"[0-9]+$ ]]
+    [ "$(< "$BATS_TEST_TMPDIR/err")" = \
+        $'bind: Success\naccept: Operation not permitted\nselect: Cannot allocate memory' ]
+}
+
+@test "client: a socket, select, getsockopt or send that fails ends it with the call's error" {
+    need_fault_injection
+    run --separate-stderr with_fault socket:error=EACCES:when=1 -- "$BIN/client"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "socket: Permission denied" ]
+
+    start_server
+    run --separate-stderr with_fault select,pselect6:error=ENOMEM:when=1 -- "$BIN/client"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = $'connect: Operation now in progress\nselect: Cannot allocate memory' ]
+
+    run --separate-stderr with_fault getsockopt:error=EINVAL:when=1 -- "$BIN/client"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = $'connect: Operation now in progress\ngetsockopt: Invalid argument' ]
+
+    # The connection was made (its pending error was 0); only the greeting did not go out.
+    run --separate-stderr with_fault send,sendto:error=ECONNRESET:when=1 -- "$BIN/client"
+    assert_failure 1
+    assert_output 'error:Success'
+    [ "$stderr" = $'connect: Operation now in progress\nsend: Connection reset by peer' ]
+}

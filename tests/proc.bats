@@ -80,6 +80,15 @@ is_interleaving() {
     run ! is_interleaving "aXbYY" "ab" "XY"
 }
 
+@test "interleave reports a fork that fails, and writes nothing" {
+    need_fault_injection
+    # fork is a clone call of the C library's.
+    run --separate-stderr with_fault clone,fork:error=EAGAIN:when=1 -- "$BIN/interleave"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "fork error: Resource temporarily unavailable" ]
+}
+
 # --- shellrun --------------------------------------------------------------------------------
 
 @test "shellrun without an argument runs nothing and says so" {
@@ -129,6 +138,15 @@ is_interleaving() {
     [ "$status" -eq 0 ]
     [ $(( SECONDS - start )) -lt 20 ]
     [ ! -s "$out" ]
+}
+
+@test "shellrun reports a system() that fails, and fails" {
+    need_fault_injection
+    # The shell starts, but waiting for it fails: system() returns -1.
+    run --separate-stderr with_fault wait4,waitpid:error=ECHILD:when=1 -- "$BIN/shellrun" true
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "system() error: No child processes" ]
 }
 
 # --- catcher ---------------------------------------------------------------------------------
@@ -191,4 +209,19 @@ lines_out() {
     (( n >= 2 && n <= 4000 ))
     run ! grep -vx -e 'received SIGUSR1' -e 'received SIGUSR2' "$out"
     [ ! -s "$err" ]
+}
+
+@test "catcher reports a handler that cannot be installed, for either signal, and fails" {
+    need_fault_injection
+    # A sanitizer's run-time installs handlers of its own before main: those come first.
+    first=$(( $(startup_calls rt_sigaction,sigaction) + 1 ))
+    run --separate-stderr with_fault rt_sigaction,sigaction:error=EINVAL:when="$first" -- "$BIN/catcher"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "can't catch SIGUSR1: Invalid argument" ]
+
+    run --separate-stderr with_fault rt_sigaction,sigaction:error=EINVAL:when=$(( first + 1 )) -- "$BIN/catcher"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "can't catch SIGUSR2: Invalid argument" ]
 }

@@ -92,3 +92,19 @@ EOF
     (( ${lines[4]##*: } < 10000 ))
     (( ${lines[11]##*: } >= 10000 )) # 40 MB is about 10,000 pages
 }
+
+@test "loadmeter: a getrusage that fails ends it with the call's error and no figures of its record" {
+    need_fault_injection
+    # The program's own record (first call), then its children's (second).
+    run --separate-stderr with_fault getrusage:error=EINVAL:when=1 -- "$BIN/loadmeter"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "getrusage: Invalid argument" ]
+
+    run --separate-stderr with_fault getrusage:error=EINVAL:when=2 -- "$BIN/loadmeter"
+    assert_failure 1
+    [ "${#lines[@]}" -eq 7 ] # the program's own block, which was sound
+    [ "${lines[0]}" = "parent times" ]
+    [ "${lines[6]}" = $'\tpage   swaps: '"${lines[6]##*: }" ]
+    [ "$stderr" = "getrusage: Invalid argument" ]
+}

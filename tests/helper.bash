@@ -180,10 +180,13 @@ with_fault() {
 
 # How many of CALLS (as for with_fault) the run-time of this build makes before a program's
 # main starts (a sanitizer's own signal handlers, say), counted in the program that does
-# nothing: add it to a WHEN of with_fault that counts the program's own calls. Only for calls that
-# the run-time does not also make at exit, where blank would count them too.
+# nothing: add it to a WHEN of with_fault that counts the program's own calls. Only for calls
+# that the run-time does not also make at exit, where blank would count them too. It runs in
+# the background as with_fault runs its command: a background job starts with the interrupt
+# ignored, and the coverage build's run-time then leaves that signal alone.
 startup_calls() {
     ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-        strace -f -qq -o "$BATS_TEST_TMPDIR/startup_calls" -e trace="$1" "$BIN/blank" || return 1
+        strace -f -qq -o "$BATS_TEST_TMPDIR/startup_calls" -e trace="$1" "$BIN/blank" 3>&- &
+    wait $! || return 1
     grep -c . "$BATS_TEST_TMPDIR/startup_calls" || true
 }

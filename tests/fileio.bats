@@ -194,4 +194,11 @@ setup() {
     assert_failure 1
     assert_output ''
     [ "$stderr" = $'read 5000 bytes\nfcntl F_SETFL error: Bad file descriptor' ]
+
+    # The shared clr_fl at the end (third and fourth fcntl): every byte is out, yet the
+    # descriptor could not be made blocking again, and that is a failure too.
+    run --separate-stderr with_stdout "$out" with_fault fcntl,fcntl64:error=EBADF:when=4 -- "$BIN/spill" < "$in"
+    assert_failure 1
+    cmp "$in" "$out"
+    [ "$stderr" = $'read 5000 bytes\nnwrite = 5000, errno = 0\nfcntl F_SETFL error: Bad file descriptor' ]
 }

@@ -67,3 +67,19 @@ load helper
         [ "$stderr" = "pthread_create: task1: Resource temporarily unavailable" ]
     done
 }
+
+@test "pairjoin and pairhalt report a second thread that cannot be created, and fail" {
+    need_fault_injection
+    # task2 is the last thread a program starts, but a sanitizer's run-time may start one of its
+    # own on the first pthread_create: a run of pairhalt, which ends at once, counts them.
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+        strace -f -qq -o "$BATS_TEST_TMPDIR/starts" -e trace=clone,clone3 "$BIN/pairhalt" > /dev/null
+    task2=$(grep -cE '^[0-9]+ +clone3?\(' "$BATS_TEST_TMPDIR/starts") # not the "resumed" lines
+    for program in pairjoin pairhalt; do
+        run --separate-stderr with_fault clone,clone3:error=EAGAIN:when="$task2" -- "$BIN/$program"
+        assert_failure 1
+        # task1 runs already, and may print a line or two before the exit ends it: only its.
+        for line in "${lines[@]}"; do [[ $line =~ ^"task1 count: "[0-4]$ ]]; done
+        [ "$stderr" = "pthread_create: task2: Resource temporarily unavailable" ]
+    done
+}

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-constexpr int key_number = 10; // the value that travels back up the chain
-
 int make_key();
 int get_key_num();
 int number();
@@ -33,5 +31,5 @@ int get_key_num()
 
 int number()
 {
-    return key_number;
+    return 10;
 }

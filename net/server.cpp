@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
@@ -23,10 +24,11 @@ constexpr in_port_t listen_port = 5678;
 constexpr int backlog = 5;
 constexpr std::size_t chunk_size = 256; // bytes taken from one client in one read
 
-// While accept finds no free descriptor the listener is left out of select, which then wakes
-// after this long to try again: a descriptor may be freed by any process, not only by a
-// connection of ours closing.
-constexpr time_t listener_retry_seconds = 1;
+// While accept finds no free descriptor the listener is left out of select, and watched again
+// this long after: a descriptor may be freed by any process, not only by a connection of ours
+// closing.
+constexpr std::chrono::seconds listener_retry_time{1};
+using retry_clock = std::chrono::steady_clock;
 
 // Building with SERVER_SCAN_WHOLE_TABLE scans every descriptor number of the table (as far as a
 // set can hold) on each pass, instead of stopping at the highest one in use; the benchmark
@@ -44,6 +46,7 @@ struct watch_list {
     int highest;     // the highest descriptor in master
     bool out_of_fds; // accept found no free descriptor: listener unwatched for a while
     bool reported;   // this shortage of descriptors has been reported: once is enough
+    retry_clock::time_point retry_at; // when to watch the listener again, while out_of_fds
 };
 
 [[noreturn]] void fail(const char *what)
@@ -72,6 +75,18 @@ void watch(watch_list &w, int fd)
     w.highest = std::max(w.highest, fd);
 }
 
+// How long select may wait before the listener is due to be watched again (never negative).
+timeval time_to_retry(const watch_list &w)
+{
+    using std::chrono::duration_cast;
+    using std::chrono::microseconds;
+    const auto left =
+        std::max(duration_cast<microseconds>(w.retry_at - retry_clock::now()), microseconds{0});
+    const auto seconds = duration_cast<std::chrono::seconds>(left);
+    return timeval{static_cast<time_t>(seconds.count()),
+                   static_cast<suseconds_t>((left - seconds).count())};
+}
+
 void watch_listener_again(watch_list &w)
 {
     watch(w, w.listener);
@@ -93,6 +108,7 @@ void accept_client(watch_list &w)
             w.reported = true;
             forget(w, w.listener);
             w.out_of_fds = true;
+            w.retry_at = retry_clock::now() + listener_retry_time;
         } else if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
             perror("accept");
         }
@@ -157,7 +173,7 @@ int main()
 
     for (;;) {
         fd_set ready = w.master; // select overwrites its argument
-        timeval retry{listener_retry_seconds, 0};
+        timeval retry = time_to_retry(w);
         const int nready =
             select(scan_bound(w), &ready, nullptr, nullptr, w.out_of_fds ? &retry : nullptr);
         if (nready < 0) {
@@ -165,10 +181,12 @@ int main()
                 continue;
             fail("select");
         }
-        if (nready == 0) { // the retry time is up: maybe descriptors were freed elsewhere
+        // Due at a fixed time, so that clients that keep sending cannot put it off. Maybe
+        // descriptors were freed elsewhere meanwhile.
+        if (w.out_of_fds && retry_clock::now() >= w.retry_at)
             watch_listener_again(w);
+        if (nready == 0)
             continue;
-        }
 
         if (FD_ISSET(listener, &ready)) {
             accept_client(w);

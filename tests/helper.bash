@@ -119,7 +119,7 @@ tour_left_nothing() {
 # The tour, with its processes marked by $mark (see marked_processes), and without bats's
 # descriptor 3, which a process left running would hold.
 tour() {
-    SYSZOO_MARK=$mark "$ROOT/tour" "$@" 3>&-
+    SYSZOO_MARK=${mark:?a tour test sets mark in its setup} "$ROOT/tour" "$@" 3>&-
 }
 
 # Teardown of a tour test: stop what the tour left running, give the queue key back.

@@ -48,7 +48,7 @@ tour: install them with: ${sudo}apt-get update && ${sudo}apt-get install -y --no
 @test "without apt-get, check only names what is missing and exits 2" {
     dir=$(path_without shellcheck)
     rm "$dir/apt-get"
-    run --separate-stderr env PATH="$dir" "$ROOT/check" format
+    run --separate-stderr env PATH="$dir" "$ROOT/check" shellcheck
     assert_failure 2
     assert_output ''
     [[ $stderr == *"check: missing: shellcheck (shellcheck)"* ]]
@@ -58,7 +58,7 @@ tour: install them with: ${sudo}apt-get update && ${sudo}apt-get install -y --no
 
 @test "check shows the install commands it runs, runs exactly those, and stops when they fail" {
     dir=$(path_without shellcheck)
-    run --separate-stderr env PATH="$dir" "$ROOT/check" format
+    run --separate-stderr env PATH="$dir" "$ROOT/check" shellcheck
     assert_failure 1
     assert_output ''
     [ "$stderr" = "check: missing: shellcheck (shellcheck)

@@ -175,6 +175,29 @@ without_network() {
     [ "${#lines[@]}" -eq 5 ]
 }
 
+@test "out of descriptors, a client that keeps sending cannot put off the retry" {
+    command -v prlimit > /dev/null || skip "prlimit (util-linux) is not installed"
+    start_server
+    # Room for exactly one connection: the lowest free descriptor (this shell's may be open).
+    free=4
+    while [ -e "/proc/$server_pid/fd/$free" ] && (( free < 1000 )); do free=$(( free + 1 )); done
+    prlimit --pid "$server_pid" --nofile=$(( free + 1 )):
+    # One line every 0.2 s for 10 s at most: select never waits out a whole second.
+    (
+        exec 5<> /dev/tcp/127.0.0.1/5678
+        for (( i = 0; i < 50; i++ )); do printf 'busy\n' >&5; sleep 0.2; done
+    ) 3>&- &
+    helper_pids+=($!)
+    wait_until '[ "$(log_count "^read:busy$")" -ge 1 ]' 5
+    run "$BIN/client"
+    assert_success
+    wait_until '[ "$(log_count "^accept: Too many open files$")" -eq 1 ]' 5
+    prlimit --pid "$server_pid" --nofile=64:
+    # Served about a second after the shortage began, while the busy client still sends.
+    wait_until '[ "$(log_count "^read:TCP TEST$")" -eq 1 ]' 4
+    is_running "${helper_pids[0]}"
+}
+
 @test "1,100 simultaneous connections: what does not fit the set is refused, the rest served" {
     [ -x "$LOAD" ] || skip "netload is not built"
     [ "$(ulimit -Hn)" = unlimited ] || [ "$(ulimit -Hn)" -ge 4096 ] ||

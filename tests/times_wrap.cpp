@@ -17,6 +17,8 @@ int calls = 0;
 
 } // namespace
 
+// The C library's header names the parameter with a reserved name, which we may not use.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" clock_t times(tms *buf)
 {
     *buf = tms{};

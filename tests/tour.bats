@@ -69,7 +69,7 @@ interrupt_tour_at() {
     kill -TERM "$pid"
     kill -CONT "$pid"
     wait_bounded "$pid" 30 || status=$?
-    [ "$status" -eq 130 ]
+    [ "$status" -eq 143 ] # 128 + SIGTERM
     grep -q "tour interrupted" "$out"
 }
 

@@ -149,10 +149,11 @@ need_fault_injection() {
 # it: CALLS are names or classes, comma-separated; HOW is error=ERRNO, or retval=VALUE for a
 # call that returns VALUE without running; WHEN picks the calls among CALLS by their count (N,
 # N..M, N+), which each process keeps for itself. A command still running after 20 seconds (a
-# failure missed its call, say) is killed, and the status is 124. The leak check of a
+# failure missed its call, say) is killed, and the status is 124; so is the command when its
+# with_fault is stopped (one run in the background, by a teardown). The leak check of a
 # sanitized build cannot run under a tracer, so it is off.
 with_fault() {
-    local options=() calls=() tracer pid
+    local options=() calls=()
     while [ "$1" != -- ]; do
         options+=(-e "inject=$1")
         calls+=("${1%%:*}")
@@ -162,16 +163,23 @@ with_fault() {
     local IFS=,
     ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
         strace -f -qq -o /dev/null -e trace="${calls[*]}" "${options[@]}" -- "$@" <&0 3>&- &
-    tracer=$!
-    if ! wait_until "! is_running $tracer" 20 2> /dev/null; then
-        # strace leaves what it started running when it is killed: that goes first.
-        for pid in $(pgrep -P "$tracer"); do kill -KILL "$pid" 2> /dev/null; done
-        kill -KILL "$tracer" 2> /dev/null
-        wait "$tracer" 2> /dev/null
+    fault_tracer=$!
+    trap 'stop_fault_tracer; exit 143' TERM
+    if ! wait_until "! is_running $fault_tracer" 20 2> /dev/null; then
+        stop_fault_tracer
         echo "with_fault: $* still ran after 20 seconds" >&2
         return 124
     fi
-    wait "$tracer"
+    trap - TERM
+    wait "$fault_tracer"
+}
+
+# strace leaves what it started running when it is killed: that goes first.
+stop_fault_tracer() {
+    local pid
+    for pid in $(pgrep -P "$fault_tracer"); do kill -KILL "$pid" 2> /dev/null; done
+    kill -KILL "$fault_tracer" 2> /dev/null
+    wait "$fault_tracer" 2> /dev/null
 }
 
 # How many of CALLS (as for with_fault) the run-time of this build makes before a program's

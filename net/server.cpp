@@ -93,6 +93,26 @@ void watch_listener_again(watch_list &w)
     w.out_of_fds = false;
 }
 
+// Wait in select until watched descriptors are ready, and return how many; a signal that
+// interrupts the wait is no failure. While the listener is unwatched, select also wakes when it
+// is due to be watched again.
+int wait_for_ready(watch_list &w, fd_set &ready)
+{
+    int nready = 0;
+    do {
+        ready = w.master; // select overwrites its argument
+        timeval retry = time_to_retry(w);
+        nready = select(scan_bound(w), &ready, nullptr, nullptr, w.out_of_fds ? &retry : nullptr);
+    } while (nready < 0 && errno == EINTR);
+    if (nready < 0)
+        fail("select");
+    // Due at a fixed time, so that clients that keep sending cannot put it off. Maybe
+    // descriptors were freed elsewhere meanwhile.
+    if (w.out_of_fds && retry_clock::now() >= w.retry_at)
+        watch_listener_again(w);
+    return nready;
+}
+
 // Accept one waiting connection and start watching it.
 void accept_client(watch_list &w)
 {
@@ -172,21 +192,9 @@ int main()
     watch(w, listener);
 
     for (;;) {
-        fd_set ready = w.master; // select overwrites its argument
-        timeval retry = time_to_retry(w);
-        const int nready =
-            select(scan_bound(w), &ready, nullptr, nullptr, w.out_of_fds ? &retry : nullptr);
-        if (nready < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("select");
-        }
-        // Due at a fixed time, so that clients that keep sending cannot put it off. Maybe
-        // descriptors were freed elsewhere meanwhile.
-        if (w.out_of_fds && retry_clock::now() >= w.retry_at)
-            watch_listener_again(w);
-        if (nready == 0)
-            continue;
+        fd_set ready;
+        if (wait_for_ready(w, ready) == 0)
+            continue; // only the time to watch the listener again
 
         if (FD_ISSET(listener, &ready)) {
             accept_client(w);

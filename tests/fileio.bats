@@ -184,16 +184,14 @@ setup() {
     need_fault_injection
     head -c 5000 /dev/zero > "$in"
     # The log line of the read is the first write, the first attempt on standard output the second.
-    run --separate-stderr with_fault write:retval=0:when=2 -- "$BIN/spill" < "$in"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = $'read 5000 bytes\nnwrite = 0, errno = 0\nwrite error: nothing written' ]
+    assert_fault_ends_it write:retval=0:when=2 \
+        $'read 5000 bytes\nnwrite = 0, errno = 0\nwrite error: nothing written' \
+        "$BIN/spill" < "$in"
 
     # The shared set_fl: reading the flags (first fcntl) works, writing them (second) fails.
-    run --separate-stderr with_fault fcntl,fcntl64:error=EBADF:when=2 -- "$BIN/spill" < "$in"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = $'read 5000 bytes\nfcntl F_SETFL error: Bad file descriptor' ]
+    assert_fault_ends_it fcntl,fcntl64:error=EBADF:when=2 \
+        $'read 5000 bytes\nfcntl F_SETFL error: Bad file descriptor' \
+        "$BIN/spill" < "$in"
 
     # The shared clr_fl at the end (third and fourth fcntl): every byte is out, yet the
     # descriptor could not be made blocking again, and that is a failure too.

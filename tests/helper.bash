@@ -194,3 +194,15 @@ startup_calls() {
     wait $! || return 1
     grep -c . "$BATS_TEST_TMPDIR/startup_calls" || true
 }
+
+# Run command $3... with fault $1 injected (see with_fault): it must end with status 1, print
+# nothing on standard output, and exactly $2 on standard error.
+assert_fault_ends_it() {
+    local fault=$1 expected=$2
+    shift 2
+    run --separate-stderr with_fault "$fault" -- "$@"
+    assert_failure 1
+    assert_output ''
+    # shellcheck disable=SC2154 # run --separate-stderr sets it
+    [ "$stderr" = "$expected" ]
+}

@@ -111,8 +111,5 @@ make_queue() {
     need_fault_injection
     make_queue 666
     # msgget finds the queue; the request for its status (msgctl) fails.
-    run --separate-stderr with_fault msgctl:error=EACCES:when=1 -- "$BIN/postinfo"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = "msgctl: Permission denied" ]
+    assert_fault_ends_it msgctl:error=EACCES:when=1 "msgctl: Permission denied" "$BIN/postinfo"
 }

@@ -277,20 +277,15 @@ without_network() {
 
 @test "server: a socket, listen or select that fails ends it with the call's error" {
     need_fault_injection
-    run --separate-stderr with_fault socket:error=EACCES:when=1 -- "$BIN/server"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = "socket: Permission denied" ]
+    assert_fault_ends_it socket:error=EACCES:when=1 "socket: Permission denied" "$BIN/server"
 
-    run --separate-stderr with_fault listen:error=EADDRINUSE:when=1 -- "$BIN/server"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = $'bind: Success\nlisten: Address already in use' ]
+    assert_fault_ends_it listen:error=EADDRINUSE:when=1 \
+        $'bind: Success\nlisten: Address already in use' \
+        "$BIN/server"
 
-    run --separate-stderr with_fault select,pselect6:error=ENOMEM:when=1 -- "$BIN/server"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = $'bind: Success\nselect: Cannot allocate memory' ]
+    assert_fault_ends_it select,pselect6:error=ENOMEM:when=1 \
+        $'bind: Success\nselect: Cannot allocate memory' \
+        "$BIN/server"
 }
 
 @test "server reports an accept refused for another reason than a shortage, and serves on" {
@@ -313,21 +308,16 @@ without_network() {
 
 @test "client: a socket, select, getsockopt or send that fails ends it with the call's error" {
     need_fault_injection
-    run --separate-stderr with_fault socket:error=EACCES:when=1 -- "$BIN/client"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = "socket: Permission denied" ]
+    assert_fault_ends_it socket:error=EACCES:when=1 "socket: Permission denied" "$BIN/client"
 
     start_server
-    run --separate-stderr with_fault select,pselect6:error=ENOMEM:when=1 -- "$BIN/client"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = $'connect: Operation now in progress\nselect: Cannot allocate memory' ]
+    assert_fault_ends_it select,pselect6:error=ENOMEM:when=1 \
+        $'connect: Operation now in progress\nselect: Cannot allocate memory' \
+        "$BIN/client"
 
-    run --separate-stderr with_fault getsockopt:error=EINVAL:when=1 -- "$BIN/client"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = $'connect: Operation now in progress\ngetsockopt: Invalid argument' ]
+    assert_fault_ends_it getsockopt:error=EINVAL:when=1 \
+        $'connect: Operation now in progress\ngetsockopt: Invalid argument' \
+        "$BIN/client"
 
     # The connection was made (its pending error was 0); only the greeting did not go out.
     run --separate-stderr with_fault send,sendto:error=ECONNRESET:when=1 -- "$BIN/client"

@@ -83,10 +83,9 @@ is_interleaving() {
 @test "interleave reports a fork that fails, and writes nothing" {
     need_fault_injection
     # fork is a clone call of the C library's.
-    run --separate-stderr with_fault clone,fork:error=EAGAIN:when=1 -- "$BIN/interleave"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = "fork error: Resource temporarily unavailable" ]
+    assert_fault_ends_it clone,fork:error=EAGAIN:when=1 \
+        "fork error: Resource temporarily unavailable" \
+        "$BIN/interleave"
 }
 
 # --- shellrun --------------------------------------------------------------------------------
@@ -143,10 +142,9 @@ is_interleaving() {
 @test "shellrun reports a system() that fails, and fails" {
     need_fault_injection
     # The shell starts, but waiting for it fails: system() returns -1.
-    run --separate-stderr with_fault wait4,waitpid:error=ECHILD:when=1 -- "$BIN/shellrun" true
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = "system() error: No child processes" ]
+    assert_fault_ends_it wait4,waitpid:error=ECHILD:when=1 \
+        "system() error: No child processes" \
+        "$BIN/shellrun" true
 }
 
 # --- catcher ---------------------------------------------------------------------------------
@@ -215,10 +213,9 @@ lines_out() {
     need_fault_injection
     # A sanitizer's run-time installs handlers of its own before main: those come first.
     first=$(( $(startup_calls rt_sigaction,sigaction) + 1 ))
-    run --separate-stderr with_fault rt_sigaction,sigaction:error=EINVAL:when="$first" -- "$BIN/catcher"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = "can't catch SIGUSR1: Invalid argument" ]
+    assert_fault_ends_it rt_sigaction,sigaction:error=EINVAL:when="$first" \
+        "can't catch SIGUSR1: Invalid argument" \
+        "$BIN/catcher"
 
     run --separate-stderr with_fault rt_sigaction,sigaction:error=EINVAL:when=$(( first + 1 )) -- "$BIN/catcher"
     assert_failure 1

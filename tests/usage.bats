@@ -96,10 +96,9 @@ EOF
 @test "loadmeter: a getrusage that fails ends it with the call's error and no figures of its record" {
     need_fault_injection
     # The program's own record (first call), then its children's (second).
-    run --separate-stderr with_fault getrusage:error=EINVAL:when=1 -- "$BIN/loadmeter"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = "getrusage: Invalid argument" ]
+    assert_fault_ends_it getrusage:error=EINVAL:when=1 \
+        "getrusage: Invalid argument" \
+        "$BIN/loadmeter"
 
     run --separate-stderr with_fault getrusage:error=EINVAL:when=2 -- "$BIN/loadmeter"
     assert_failure 1

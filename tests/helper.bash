@@ -4,6 +4,10 @@ bats_require_minimum_version 1.5.0
 load '/usr/lib/bats/bats-support/load'
 load '/usr/lib/bats/bats-assert/load'
 
+# script and gdb run their command with $SHELL, which may be unset (then sh), a shell without
+# ulimit (csh) or no shell at all (nologin): the commands the tests give them are bash's.
+export SHELL=$BASH
+
 BIN=${SYSZOO_BIN:?SYSZOO_BIN must name the folder of the built programs}
 TOOLS=${SYSZOO_TOOLS:-}
 ROOT=${SYSZOO_ROOT:-}

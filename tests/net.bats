@@ -224,9 +224,8 @@ without_network() {
     # The server inherits descriptors 3 to 1019: the listener is 1020, connections 1021 to 1023
     # fit the set of 1,024, and the fifth connection gets 1024.
     log=$BATS_TEST_TMPDIR/server.log
-    # script runs the command with $SHELL, which may be unset (then sh) or another shell: the
-    # loop needs bash.
-    SHELL=$BASH script -qfec "ulimit -Sn 1100; for (( fd = 3; fd < 1020; fd++ )); do eval \"exec \$fd< /dev/null\"; done
+    # A loop of bash's: script runs it with $SHELL, which helper.bash makes bash.
+    script -qfec "ulimit -Sn 1100; for (( fd = 3; fd < 1020; fd++ )); do eval \"exec \$fd< /dev/null\"; done
         exec '$BIN/server'" "$log" < /dev/null > /dev/null 2>&1 3>&- &
     script_pid=$!
     wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10

@@ -38,7 +38,7 @@ load helper
     # would show: a line out, its count never added. Three runs side by side.
     local i pids=()
     for i in 1 2 3; do
-        timeout 40 script -qec "$BIN/pairhalt" /dev/null < /dev/null > "$BATS_TEST_TMPDIR/run$i" 2>&1 3>&- &
+        timeout 40 script -qec "'$BIN/pairhalt'" /dev/null < /dev/null > "$BATS_TEST_TMPDIR/run$i" 2>&1 3>&- &
         pids+=($!)
     done
     for i in "${!pids[@]}"; do wait "${pids[i]}"; done # each bounded by its timeout

@@ -126,7 +126,7 @@ exit_group(0) = ?' ]
     command -v script > /dev/null || skip "script (bsdutils) is not installed"
     out=$BATS_TEST_TMPDIR/out
     # Enter after farewell, q after test (the tour's order): blank is never shown.
-    printf '\nq\n' | NO_COLOR=1 SYSZOO_MARK=$mark timeout 30 script -qec "$ROOT/tour --step farewell blank test" /dev/null \
+    printf '\nq\n' | NO_COLOR=1 SYSZOO_MARK=$mark timeout 30 script -qec "'$ROOT/tour' --step farewell blank test" /dev/null \
         > "$out" 3>&-
     tr -d '\r' < "$out" > "$out.lines"
     [ "$(grep -c 'press Enter for the next stop, q to quit' "$out.lines")" -eq 2 ]

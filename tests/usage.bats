@@ -25,7 +25,8 @@ load helper
     [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
     # The preloaded times() gives the largest tick count less 4, then the smallest plus 6.
     export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
-    run --separate-stderr env LD_PRELOAD="$TOOLS/libtimes_wrap.so" "$BIN/tickmeter"
+    # By name, from the library path: LD_PRELOAD would split a folder name with a space in it.
+    run --separate-stderr env LD_LIBRARY_PATH="$TOOLS" LD_PRELOAD=libtimes_wrap.so "$BIN/tickmeter"
     assert_success
     [ -z "$stderr" ]
     assert_line --index 0 "$(awk -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "elapsed: %6.2f secs", 11 / hz }')"

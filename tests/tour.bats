@@ -19,6 +19,8 @@ teardown() {
     export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
     SHELL=/bin/false run --separate-stderr tour charcopy farewell postbox postinfo net relay
     assert_success
+    # The programs' standard error shows marked on standard output: the tour's own is for faults.
+    [ -z "$stderr" ]
     assert_line "-- server: a select server: one loop, many clients --"
     assert_line "  [server] read:TCP TEST"
     assert_line "  [server] connection closed"

@@ -21,10 +21,10 @@ teardown() {
 }
 
 # Start the server on a pseudo-terminal, with soft descriptor limit $1 if given (the hard one
-# cannot be raised again), and wait for its "bind" line.
+# cannot be raised again) and after bash commands $2 if given, and wait for its "bind" line.
 start_server() {
-    local limit=${1:-}
-    script -qfec "${limit:+ulimit -Sn $limit; }exec '$BIN/server'" "$log" \
+    local limit=${1:-} before=${2:-}
+    script -qfec "${limit:+ulimit -Sn $limit; }${before:+$before; }exec '$BIN/server'" "$log" \
         < /dev/null > /dev/null 2>&1 3>&- &
     script_pid=$!
     wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10
@@ -223,13 +223,8 @@ without_network() {
         skip "needs a hard descriptor limit of 1100: it would check that a connection numbered past the set is refused"
     # The server inherits descriptors 3 to 1019: the listener is 1020, connections 1021 to 1023
     # fit the set of 1,024, and the fifth connection gets 1024.
-    log=$BATS_TEST_TMPDIR/server.log
     # A loop of bash's: script runs it with $SHELL, which helper.bash makes bash.
-    script -qfec "ulimit -Sn 1100; for (( fd = 3; fd < 1020; fd++ )); do eval \"exec \$fd< /dev/null\"; done
-        exec '$BIN/server'" "$log" < /dev/null > /dev/null 2>&1 3>&- &
-    script_pid=$!
-    wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10
-    server_pid=$(pgrep -P "$script_pid")
+    start_server 1100 'for (( fd = 3; fd < 1020; fd++ )); do eval "exec $fd< /dev/null"; done'
     for _ in 1 2 3 4; do exec {conn}<> /dev/tcp/127.0.0.1/5678; held+=("$conn"); done
     wait_until '[ "$(log_count "does not fit")" -eq 1 ]'
     [ "$(server_log | grep 'does not fit')" = "connection refused: descriptor 1024 does not fit the watched set" ]

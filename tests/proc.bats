@@ -217,8 +217,7 @@ lines_out() {
         "can't catch SIGUSR1: Invalid argument" \
         "$BIN/catcher"
 
-    run --separate-stderr with_fault rt_sigaction,sigaction:error=EINVAL:when=$(( first + 1 )) -- "$BIN/catcher"
-    assert_failure 1
-    assert_output ''
-    [ "$stderr" = "can't catch SIGUSR2: Invalid argument" ]
+    assert_fault_ends_it rt_sigaction,sigaction:error=EINVAL:when=$(( first + 1 )) \
+        "can't catch SIGUSR2: Invalid argument" \
+        "$BIN/catcher"
 }

@@ -1,0 +1,189 @@
+#!/usr/bin/env bats
+# The exercise runner: the learner's copies, their progress, and the judging, on a few quick
+# exercises (none that needs the network port).
+
+load helper
+
+setup() {
+    [ -n "$ROOT" ] || skip "SYSZOO_ROOT does not name the sources"
+    # A folder name with a space in it, as a home folder may have.
+    export XDG_DATA_HOME="$BATS_TEST_TMPDIR/my data"
+    area="$XDG_DATA_HOME/syszoo/practice"
+    unset SYSZOO_PRACTICE_DIR SYSZOO_EXERCISES
+}
+
+practice() {
+    "$ROOT/practice" --no-install "$@" 3>&-
+}
+
+# Put the lines of farewell's registration back in the shipped order, in copy $1.
+mend_farewell() {
+    cp "$ROOT/proc/farewell.cpp" "$1/proc/farewell.cpp"
+}
+
+@test "a learner starts, fails, takes hints, mends, passes, and goes on; nothing lands in the checkout" {
+    marker=$BATS_TEST_TMPDIR/marker
+    touch "$marker"
+    run practice start farewell
+    assert_success
+    assert_line "Mend it here:"
+    assert_line "  $area/farewell/src/proc/farewell.cpp"
+    assert_line --partial "What it shows: ./farewell prints"
+
+    run practice check farewell
+    assert_failure 1
+    assert_line --partial "FAILED  farewell runs its exit handlers last registered first"
+    assert_line "Not passed yet: farewell (./practice hint farewell for a hint)"
+
+    run practice hint
+    assert_success
+    assert_line --index 0 --partial "Hint 1 of 3:"
+    refute_line --partial "Hint 2 of 3:"
+    run practice hint farewell
+    assert_line --index 1 --partial "Hint 2 of 3:"
+
+    # Answered no (or no answer at all): the answer stays hidden before the exercise passes.
+    run practice show farewell < /dev/null
+    assert_failure 1
+    refute_output --partial "@@"
+
+    # Deleting the behaviour is no mend: without the handlers the test fails.
+    sed -i '/atexit/,/err_sys/d' "$area/farewell/src/proc/farewell.cpp"
+    run practice check farewell
+    assert_failure 1
+
+    mend_farewell "$area/farewell/src"
+    run practice check farewell
+    assert_success
+    assert_line "Passed: farewell"
+    assert_line "Next: ./practice  (goes on with server)"
+
+    run practice report
+    assert_line --regexp '^farewell +done +3 +2$'
+    # The checkout is as it was: everything went to the work area.
+    [ -z "$(find "$ROOT" \( -path "$ROOT/build*" -o -path "$ROOT/.git" -o -path "$ROOT/Testing" \) -prune \
+        -o -newer "$marker" -print)" ]
+}
+
+@test "a learner's edits are never lost: start again, the runner alone, a reset kept as a copy" {
+    run practice start shellrun
+    assert_success
+    file=$area/shellrun/src/proc/shellrun.cpp
+    echo "// my note" >> "$file"
+
+    run practice start shellrun
+    assert_success
+    assert_line "Started before: your copy is as you left it."
+    run practice # resumes the first not done (server), and touches no other copy
+    assert_success
+    assert_line --regexp '^started +shellrun +shellrun '
+    [ "$(tail -n 1 "$file")" = "// my note" ]
+
+    run practice reset shellrun <<< "n"
+    assert_failure 1
+    assert_line --partial "Nothing changed."
+    [ "$(tail -n 1 "$file")" = "// my note" ]
+
+    run practice reset shellrun <<< "y"
+    assert_success
+    [ "$(tail -n 1 "$file")" != "// my note" ]
+    kept=("$area"/shellrun/saved/*/proc/shellrun.cpp)
+    [ "${#kept[@]}" -eq 1 ]
+    [ "$(tail -n 1 "${kept[0]}")" = "// my note" ]
+}
+
+@test "two exercises in progress at once keep their own copies, builds and states" {
+    practice start farewell > /dev/null
+    practice start samples > /dev/null
+    mend_farewell "$area/farewell/src"
+
+    run practice check samples
+    assert_failure 1
+    run practice check farewell
+    assert_success
+    run practice check samples # still broken: farewell's mend is not samples'
+    assert_failure 1
+
+    cp "$ROOT/samples/test.cpp" "$area/samples/src/samples/test.cpp"
+    run practice check samples
+    assert_success
+    run practice list
+    assert_line --regexp '^done +farewell '
+    assert_line --regexp '^done +samples '
+    assert_line --regexp '^not-started +server '
+
+    run practice skip server
+    assert_success
+    run practice list
+    assert_line --regexp '^skipped +server '
+    run practice # the first one neither done nor skipped
+    assert_line --regexp '^client: '
+}
+
+@test "an exercise whose test needs a missing tool is not judged, and says why" {
+    # Every command but gdb.
+    mkdir -p "$BATS_TEST_TMPDIR/path"
+    local dir file dirs
+    IFS=: read -r -a dirs <<< "$PATH"
+    for dir in "${dirs[@]}"; do
+        for file in "$dir"/*; do
+            [ "${file##*/}" = gdb ] && continue
+            [ -e "$BATS_TEST_TMPDIR/path/${file##*/}" ] || ln -s "$file" "$BATS_TEST_TMPDIR/path/${file##*/}"
+        done
+    done
+    practice start relay > /dev/null
+    cp "$ROOT/gdb/CMakeLists.txt" "$area/relay/src/gdb/CMakeLists.txt" # even mended
+    PATH=$BATS_TEST_TMPDIR/path run practice check relay
+    [ "$status" -eq 2 ]
+    assert_line "Not judged: relay"
+    assert_line "  skipped \"relay under gdb: four frames, and every caller's ret is 10 after its call returns\": gdb is not installed"
+    refute_line --partial "Passed"
+    run practice report
+    assert_line --regexp '^relay +started +1 +0$'
+}
+
+@test "watch checks again when the file is saved by a rename, and ends when it passes" {
+    command -v inotifywait > /dev/null || skip "inotifywait (inotify-tools) is not installed"
+    practice start farewell > /dev/null
+    practice watch > "$BATS_TEST_TMPDIR/watch" 2>&1 < /dev/null &
+    watcher=$!
+    wait_until 'grep -q "^Watching farewell" "$BATS_TEST_TMPDIR/watch"' 60
+    # As an editor that writes a new file and renames it over the old one.
+    file=$area/farewell/src/proc/farewell.cpp
+    cp "$ROOT/proc/farewell.cpp" "$file.new"
+    mv "$file.new" "$file"
+    status=0
+    wait_bounded "$watcher" 60 || status=$?
+    [ "$status" -eq 0 ]
+    grep -q "^Passed: farewell" "$BATS_TEST_TMPDIR/watch"
+    [ "$(grep -c "^Checking farewell" "$BATS_TEST_TMPDIR/watch")" -eq 2 ]
+}
+
+@test "the proof refuses an exercise whose test is gone or whose fault no test sees" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    # A fault in a comment only: the tests pass.
+    cat > "$set_dir/1-harmless.patch" << 'EOF'
+Title: Nothing broken
+Programs: blank
+Symptom: none
+Test: blank prints nothing and exits 0
+Hint: none
+
+--- a/samples/blank.cpp
++++ b/samples/blank.cpp
+@@ -1,4 +1,4 @@
+-// blank: a program that does nothing: two locals set to 0, and a return.
++// blank: a program that does nothing at all: two locals set to 0, and a return.
+ //
+ // Run:   ./blank; echo $?
+ // Watch: no output at all, and status 0.
+EOF
+    # A test renamed in the suite: the exercise names one that no longer exists.
+    sed 's/^Test: test prints the symbol.s name$/Test: test prints the name of the symbol/' \
+        "$ROOT"/exercises/*-samples.patch > "$set_dir/2-renamed.patch"
+    SYSZOO_EXERCISES=$set_dir run practice prove
+    assert_failure 1
+    assert_line --regexp '^FAILED harmless +broken, run 1: no test failed by an assertion \(1 passed, 0 out of time\)$'
+    assert_line --regexp '^FAILED renamed +not judged: the suite has no test named "test prints the name of the symbol"'
+}

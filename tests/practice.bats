@@ -95,10 +95,12 @@ mend_farewell() {
 @test "two exercises in progress at once keep their own copies, builds and states" {
     practice start farewell > /dev/null
     practice start samples > /dev/null
-    mend_farewell "$area/farewell/src"
 
     run practice check samples
     assert_failure 1
+    run practice check farewell # its own copy, still broken: samples' copy has it as shipped
+    assert_failure 1
+    mend_farewell "$area/farewell/src"
     run practice check farewell
     assert_success
     run practice check samples # still broken: farewell's mend is not samples'

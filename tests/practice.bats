@@ -122,17 +122,21 @@ mend_farewell() {
     assert_line --regexp '^client: '
 }
 
-@test "an exercise whose test needs a missing tool is not judged, and says why" {
-    # Every command but gdb.
-    mkdir -p "$BATS_TEST_TMPDIR/path"
+# A folder of links to every command on PATH but $1.
+path_without() {
     local dir file dirs
+    mkdir -p "$BATS_TEST_TMPDIR/path"
     IFS=: read -r -a dirs <<< "$PATH"
     for dir in "${dirs[@]}"; do
         for file in "$dir"/*; do
-            [ "${file##*/}" = gdb ] && continue
+            [ "${file##*/}" = "$1" ] && continue
             [ -e "$BATS_TEST_TMPDIR/path/${file##*/}" ] || ln -s "$file" "$BATS_TEST_TMPDIR/path/${file##*/}"
         done
     done
+}
+
+@test "an exercise whose test needs a missing tool is not judged, and says why" {
+    path_without gdb
     practice start relay > /dev/null
     cp "$ROOT/gdb/CMakeLists.txt" "$area/relay/src/gdb/CMakeLists.txt" # even mended
     PATH=$BATS_TEST_TMPDIR/path run practice check relay
@@ -142,6 +146,15 @@ mend_farewell() {
     refute_line --partial "Passed"
     run practice report
     assert_line --regexp '^relay +started +1 +0$'
+}
+
+@test "with --no-install, a missing tool is named with its package, and nothing runs" {
+    path_without patch
+    PATH=$BATS_TEST_TMPDIR/path run --separate-stderr practice start farewell
+    [ "$status" -eq 2 ]
+    assert_output ''
+    [[ $stderr == *"practice: missing: patch (patch)"* ]]
+    [ ! -e "$area" ]
 }
 
 @test "watch checks again when the file is saved by a rename, and ends when it passes" {
@@ -184,8 +197,14 @@ EOF
     # A test renamed in the suite: the exercise names one that no longer exists.
     sed 's/^Test: test prints the symbol.s name$/Test: test prints the name of the symbol/' \
         "$ROOT"/exercises/*-samples.patch > "$set_dir/2-renamed.patch"
+    # A kernel check that the broken copy passes too tells nothing.
+    sed 's/^Kernel-expect: .*/Kernel-expect: ^msgget/' "$ROOT"/exercises/*-postbox.patch \
+        > "$set_dir/3-loose.patch"
     SYSZOO_EXERCISES=$set_dir run practice prove
     assert_failure 1
+    if command -v strace > /dev/null && strace -qq -o /dev/null -e trace=uname uname > /dev/null 2>&1; then
+        assert_line --regexp '^FAILED loose +the kernel check passes the broken copy too '
+    fi
     assert_line --regexp '^FAILED harmless +broken, run 1: no test failed by an assertion \(1 passed, 0 out of time\)$'
     assert_line --regexp '^FAILED renamed +not judged: the suite has no test named "test prints the name of the symbol"'
 }

@@ -9,6 +9,7 @@
 
 void fill_std_fds()
 {
+    const int errno_save = errno; // a closed descriptor found is no error of the caller's
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
             continue; // open
@@ -18,6 +19,7 @@ void fill_std_fds()
             exit(1);
         }
     }
+    errno = errno_save;
 }
 
 void report_lost_output()

@@ -5,7 +5,8 @@
 // takes every closed one of the three with /dev/null, opened so that a read or write through
 // it fails as on a closed descriptor (0 write-only, 1 and 2 read-only): output still goes
 // nowhere, and its loss is still noticed. Call it first in main, before anything opens a
-// descriptor; when /dev/null cannot be opened it reports that and exits with status 1.
+// descriptor. errno is left as it was; when /dev/null cannot be opened, the routine reports
+// that and exits with status 1.
 //
 // report_lost_output, given to atexit, makes lost output a failure: at exit it writes out what
 // standard output still holds, and when that or an earlier write to it failed (closed, a full

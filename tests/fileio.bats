@@ -180,6 +180,51 @@ setup() {
     [ "$stderr" = "ioctl: Operation not supported" ]
 }
 
+# Print the name of a fresh file in the build tree, on the project's own disk (/tmp may be a
+# filesystem without attributes). Fails when attrmark cannot set attributes there.
+attr_file() {
+    local file
+    file=$(mktemp "$BIN/../attrmark.XXXXXX") || return 1
+    if ! "$BIN/attrmark" "$file" > /dev/null 2>&1; then
+        rm -f "$file"
+        return 1
+    fi
+    # Set once on this file, the attributes may not be set again in the same way on some
+    # filesystems: a fresh one for the test.
+    rm -f "$file"
+    mktemp "$BIN/../attrmark.XXXXXX"
+}
+
+@test "attrmark reports lost output: its usage line, and its two lines closed or full" {
+    run --separate-stderr with_stdout - "$BIN/attrmark"
+    assert_failure 1
+    [ "$stderr" = "output error: Bad file descriptor" ]
+
+    file=$(attr_file) || skip "the build tree's filesystem has no file attributes"
+    run --separate-stderr with_stdout - "$BIN/attrmark" "$file"
+    rm -f "$file"
+    assert_failure 1
+    [ "$stderr" = "output error: Bad file descriptor" ]
+
+    file=$(attr_file)
+    run --separate-stderr with_stdout /dev/full "$BIN/attrmark" "$file"
+    rm -f "$file"
+    assert_failure 1
+    [ "$stderr" = "output error: No space left on device" ]
+}
+
+@test "attrmark with standard input or error closed: /dev/null takes it, the file is 3" {
+    need_tracing
+    touch "$in"
+    run traced_calls openat bash -c 'exec "$@" <&-' _ "$BIN/attrmark" "$in"
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_WRONLY) = 0'
+    assert_line "openat(AT_FDCWD, \"$in\", O_RDONLY) = 3"
+
+    run traced_calls openat bash -c 'exec "$@" 2>&-' _ "$BIN/attrmark" "$in"
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_RDONLY) = 2'
+    assert_line "openat(AT_FDCWD, \"$in\", O_RDONLY) = 3"
+}
+
 @test "spill fails on a write that takes nothing, and on flags that cannot be set" {
     need_fault_injection
     head -c 5000 /dev/zero > "$in"

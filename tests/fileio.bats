@@ -213,11 +213,15 @@ attr_file() {
     [ "$stderr" = "output error: No space left on device" ]
 }
 
-@test "attrmark with standard input or error closed: /dev/null takes it, the file is 3" {
+@test "attrmark with descriptor 0, 1 or 2 closed: /dev/null takes it, the file is 3" {
     need_tracing
     touch "$in"
     run traced_calls openat bash -c 'exec "$@" <&-' _ "$BIN/attrmark" "$in"
     assert_line 'openat(AT_FDCWD, "/dev/null", O_WRONLY) = 0'
+    assert_line "openat(AT_FDCWD, \"$in\", O_RDONLY) = 3"
+
+    run traced_calls openat bash -c 'exec "$@" >&-' _ "$BIN/attrmark" "$in"
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_RDONLY) = 1'
     assert_line "openat(AT_FDCWD, \"$in\", O_RDONLY) = 3"
 
     run traced_calls openat bash -c 'exec "$@" 2>&-' _ "$BIN/attrmark" "$in"

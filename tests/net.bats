@@ -190,8 +190,9 @@ cpu_ticks() {
     exec 5<> /dev/tcp/127.0.0.1/5678
     printf '%020000d' 0 >&5
     exec 5>&-
-    # Read to the end and closed by the server, or the server is gone.
-    wait_until '[ -z "$(ss -Htn "( sport = :5678 )")" ]'
+    # Read to the end and closed by the server, or the server is gone. (The state filter leaves
+    # out what earlier servers may have left waiting in TIME-WAIT.)
+    wait_until '[ -z "$(ss -Htn state established state close-wait "( sport = :5678 )")" ]'
     is_running "$server_pid"
     run "$BIN/client"
     assert_success

@@ -214,7 +214,7 @@ attr_file() {
 }
 
 @test "attrmark with descriptor 0, 1 or 2 closed: /dev/null takes it, the file is 3" {
-    need_tracing
+    need_strace
     touch "$in"
     run traced_calls openat bash -c 'exec "$@" <&-' _ "$BIN/attrmark" "$in"
     assert_line 'openat(AT_FDCWD, "/dev/null", O_WRONLY) = 0'

@@ -161,7 +161,7 @@ need_fault_injection() {
 }
 
 # Skip the test unless strace is installed and can trace a program here.
-need_tracing() {
+need_strace() {
     command -v strace > /dev/null ||
         skip "strace is not installed (Debian package strace): no system call trace"
     strace -qq -o /dev/null -e trace=uname uname > /dev/null 2>&1 ||

@@ -212,7 +212,7 @@ cpu_ticks() {
 }
 
 @test "client with standard input, or all three, closed: /dev/null takes them, the socket is 3" {
-    need_tracing
+    need_strace
     start_server
     run traced_calls socket,openat bash -c 'exec "$@" <&-' _ "$BIN/client"
     assert_line 'openat(AT_FDCWD, "/dev/null", O_WRONLY) = 0'

@@ -132,6 +132,31 @@ setup() {
     exec 5>&-
 }
 
+@test "spill ended by a signal on a terminal that nobody reads leaves it blocking, by that signal" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # The terminal fills at once, and spill spins on refused writes until the signal comes.
+    head -c 100000 /dev/zero > "$in"
+    for sig in INT TERM HUP QUIT; do
+        run --separate-stderr "$TOOLS/pty_signal" "$sig" -- "$BIN/spill" < "$in"
+        assert_success
+        assert_output "$sig: ended by signal $(kill -l "$sig"), terminal blocking"
+    done
+}
+
+@test "spill stopped by Ctrl-Z leaves the terminal blocking, and makes it non-blocking when it goes on" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    head -c 100000 /dev/zero > "$in"
+    run --separate-stderr "$TOOLS/pty_signal" TSTP CONT TSTP CONT INT -- "$BIN/spill" < "$in"
+    assert_success
+    assert_output "TSTP: stopped by signal 20, terminal blocking
+CONT: running, terminal non-blocking
+TSTP: stopped by signal 20, terminal blocking
+CONT: running, terminal non-blocking
+INT: ended by signal 2, terminal blocking"
+    # It went on writing after each stop: the refusals continue to the end.
+    [ "$(tail -n 1 <<< "$stderr")" = "nwrite = -1, errno = 11" ]
+}
+
 # --- attrmark --------------------------------------------------------------------------------
 
 @test "attrmark without exactly one argument prints its usage on standard output" {

@@ -46,6 +46,18 @@ with_closed() {
     esac
 }
 
+# Run command $@ with its standard output on /dev/full, then closed: each time it must report
+# the lost output, and nothing else, on standard error and exit with status 1.
+assert_reports_lost_output() {
+    run --separate-stderr with_stdout /dev/full "$@"
+    assert_failure 1
+    # shellcheck disable=SC2154 # run --separate-stderr sets it
+    [ "$stderr" = "output error: No space left on device" ]
+    run --separate-stderr with_stdout - "$@"
+    assert_failure 1
+    [ "$stderr" = "output error: Bad file descriptor" ]
+}
+
 # Wait up to $2 seconds (default 10) for command $1 to succeed, checking every 20 ms.
 wait_until() {
     local cond=$1 limit=${2:-10} tries

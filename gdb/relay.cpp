@@ -10,10 +10,15 @@ int make_key();
 int get_key_num();
 int number();
 
+namespace {
+void check_output();
+} // namespace
+
 int main()
 {
     int ret = make_key();
     printf("make_key returns %d\n", ret);
+    check_output();
     exit(0);
 }
 
@@ -33,3 +38,16 @@ int number()
 {
     return 10;
 }
+
+namespace {
+// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
+// not a success: flush what is still buffered and look for an error on the way.
+void check_output()
+{
+    if (fflush(stdout) == EOF || ferror(stdout)) {
+        perror("output error");
+        exit(1);
+    }
+}
+
+} // namespace

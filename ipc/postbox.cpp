@@ -12,6 +12,16 @@ namespace {
 constexpr key_t queue_key = 0x12345;
 constexpr int permissions = 0666; // read and write for owner, group and others
 
+// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
+// not a success: flush what is still buffered and look for an error on the way.
+void check_output()
+{
+    if (fflush(stdout) == EOF || ferror(stdout)) {
+        perror("output error");
+        exit(1);
+    }
+}
+
 } // namespace
 
 int main()
@@ -23,5 +33,6 @@ int main()
         perror("msgget");
         exit(1);
     }
+    check_output();
     exit(0);
 }

@@ -12,6 +12,16 @@ namespace {
 
 constexpr key_t queue_key = 0x12345;
 
+// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
+// not a success: flush what is still buffered and look for an error on the way.
+void check_output()
+{
+    if (fflush(stdout) == EOF || ferror(stdout)) {
+        perror("output error");
+        exit(1);
+    }
+}
+
 } // namespace
 
 int main()
@@ -36,5 +46,6 @@ int main()
     // The byte limit is an unsigned long in both 32- and 64-bit builds (4 and 8 bytes); a
     // privileged user may raise it past the largest int, so it is not narrowed for printing.
     printf("size:%lu\n", info.msg_qbytes);
+    check_output();
     exit(0);
 }

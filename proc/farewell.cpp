@@ -2,12 +2,14 @@
 // registration.
 //
 // Run:   ./farewell
-// Watch: "main is done" comes first; then my_exit1 runs twice (registered twice, and last), and
-//        my_exit2, registered first, runs last.
+// Watch: "main is done" comes first; then my_exit1 runs twice (registered twice, and last), then
+//        my_exit2, registered before it. check_output, registered first of all, runs last: it
+//        reports lines that could not be written (./farewell > /dev/full) and makes the status 1.
 #include "errlib.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -21,10 +23,23 @@ void my_exit2()
     printf("second exit handler\n");
 }
 
+// Runs after the other handlers, whose lines are still in the buffer of standard output: flush
+// them and check that nothing was lost. A handler may not call exit, hence _exit.
+void check_output()
+{
+    if (fflush(stdout) == EOF || ferror(stdout)) {
+        perror("output error");
+        _exit(1);
+    }
+}
+
 } // namespace
 
 int main()
 {
+    if (atexit(check_output) != 0)
+        err_sys("can't register check_output");
+
     if (atexit(my_exit2) != 0)
         err_sys("can't register my_exit2");
 

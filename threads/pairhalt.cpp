@@ -59,6 +59,16 @@ void cleanup(int count1, int count2)
     printf("total iterations: %d\n", count1 + count2);
 }
 
+// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
+// not a success: flush what is still buffered and look for an error on the way.
+void check_output()
+{
+    if (fflush(stdout) == EOF || ferror(stdout)) {
+        perror("output error");
+        exit(1);
+    }
+}
+
 // pthread_create returns its error instead of setting errno; perror reports errno.
 [[noreturn]] void creation_failed(int err, const char *label)
 {
@@ -84,5 +94,6 @@ int main()
     pthread_join(tid2, nullptr);
 
     cleanup(g1, g2);
+    check_output();
     exit(0);
 }

@@ -22,6 +22,16 @@ void doit(const char *label, clock_t ticks)
            static_cast<double>(ticks) / static_cast<double>(ticks_per_second));
 }
 
+// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
+// not a success: flush what is still buffered and look for an error on the way.
+void check_output()
+{
+    if (fflush(stdout) == EOF || ferror(stdout)) {
+        perror("output error");
+        exit(1);
+    }
+}
+
 // times() with its failure checked: the record would be undefined.
 clock_t sample(tms &buf)
 {
@@ -62,5 +72,6 @@ int main()
     puts("child times");
     doit("\tuser CPU", after.tms_cutime);
     doit("\tsys  CPU", after.tms_cstime);
+    check_output();
     exit(0);
 }

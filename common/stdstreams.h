@@ -8,8 +8,8 @@
 // descriptor. errno is left as it was; when /dev/null cannot be opened, the routine reports
 // that and exits with status 1.
 //
-// report_lost_output, given to atexit, makes lost output a failure: at exit it writes out what
-// standard output still holds, and when that or an earlier write to it failed (closed, a full
+// report_lost_output makes lost output a failure: called last (or given to atexit) it writes out
+// what standard output still holds, and when that or an earlier write to it failed (closed, a full
 // device) it says "output error", ": " and the reason on standard error and ends with status 1.
 #pragma once
 

@@ -3,6 +3,8 @@
 // Run:   ./postbox; ./postbox; ipcs -q
 // Watch: both runs print the same identifier: the second opens the queue that the first
 //        created. The queue outlives the program; remove it with  ipcrm -Q 0x12345
+#include "stdstreams.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <sys/msg.h>
@@ -11,16 +13,6 @@ namespace {
 
 constexpr key_t queue_key = 0x12345;
 constexpr int permissions = 0666; // read and write for owner, group and others
-
-// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
-// not a success: flush what is still buffered and look for an error on the way.
-void check_output()
-{
-    if (fflush(stdout) == EOF || ferror(stdout)) {
-        perror("output error");
-        exit(1);
-    }
-}
 
 } // namespace
 
@@ -33,6 +25,6 @@ int main()
         perror("msgget");
         exit(1);
     }
-    check_output();
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

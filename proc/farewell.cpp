@@ -3,13 +3,13 @@
 //
 // Run:   ./farewell
 // Watch: "main is done" comes first; then my_exit1 runs twice (registered twice, and last), then
-//        my_exit2, registered before it. check_output, registered first of all, runs last: it
-//        reports lines that could not be written (./farewell > /dev/full) and makes the status 1.
+//        my_exit2, registered before it. report_lost_output, registered first of all, runs last:
+//        it reports lines that could not be written (./farewell > /dev/full), with status 1.
 #include "errlib.h"
+#include "stdstreams.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -23,22 +23,14 @@ void my_exit2()
     printf("second exit handler\n");
 }
 
-// Runs after the other handlers, whose lines are still in the buffer of standard output: flush
-// them and check that nothing was lost. A handler may not call exit, hence _exit.
-void check_output()
-{
-    if (fflush(stdout) == EOF || ferror(stdout)) {
-        perror("output error");
-        _exit(1);
-    }
-}
-
 } // namespace
 
 int main()
 {
-    if (atexit(check_output) != 0)
-        err_sys("can't register check_output");
+    // First registered, last run: it writes out what the two handlers below left in the buffer
+    // of standard output, and reports a line that could not be written.
+    if (atexit(report_lost_output) != 0)
+        err_sys("can't register report_lost_output");
 
     if (atexit(my_exit2) != 0)
         err_sys("can't register my_exit2");

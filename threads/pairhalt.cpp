@@ -4,6 +4,8 @@
 // Watch: task2 counts 0 to 4, one line every two seconds; task1 prints at most its first line
 //        before the cancellation takes effect in its pause. The total, 5 or 6, shows how far
 //        task1 got.
+#include "stdstreams.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -59,16 +61,6 @@ void cleanup(int count1, int count2)
     printf("total iterations: %d\n", count1 + count2);
 }
 
-// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
-// not a success: flush what is still buffered and look for an error on the way.
-void check_output()
-{
-    if (fflush(stdout) == EOF || ferror(stdout)) {
-        perror("output error");
-        exit(1);
-    }
-}
-
 // pthread_create returns its error instead of setting errno; perror reports errno.
 [[noreturn]] void creation_failed(int err, const char *label)
 {
@@ -94,6 +86,6 @@ int main()
     pthread_join(tid2, nullptr);
 
     cleanup(g1, g2);
-    check_output();
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

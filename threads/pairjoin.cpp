@@ -3,6 +3,8 @@
 // Run:   ./pairjoin
 // Watch: task2's five lines come at once, task1's one a second; the main thread joins task2
 //        first, then task1, and only then reads the counters: "total iterations: 10".
+#include "stdstreams.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -44,16 +46,6 @@ void cleanup(int count1, int count2)
     printf("total iterations: %d\n", count1 + count2);
 }
 
-// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
-// not a success: flush what is still buffered and look for an error on the way.
-void check_output()
-{
-    if (fflush(stdout) == EOF || ferror(stdout)) {
-        perror("output error");
-        exit(1);
-    }
-}
-
 // pthread_create returns its error instead of setting errno; perror reports errno.
 [[noreturn]] void creation_failed(int err, const char *label)
 {
@@ -78,6 +70,6 @@ int main()
     pthread_join(tid1, nullptr);
 
     cleanup(g1, g2);
-    check_output();
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

@@ -4,6 +4,8 @@
 // Watch: the elapsed time covers the shell's pattern expansion and grep's work; the children's
 //        CPU times are the shell's and grep's together (both were waited for), the parent's
 //        are tiny. Every figure is ticks divided by the tick rate (usually 100 a second).
+#include "stdstreams.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <sys/times.h>
@@ -20,16 +22,6 @@ void doit(const char *label, clock_t ticks)
     const long ticks_per_second = sysconf(_SC_CLK_TCK); // asked anew for every line
     printf("%s: %6.2f secs\n", label,
            static_cast<double>(ticks) / static_cast<double>(ticks_per_second));
-}
-
-// Lines that never reached standard output (a full disk, a closed descriptor) are a failure,
-// not a success: flush what is still buffered and look for an error on the way.
-void check_output()
-{
-    if (fflush(stdout) == EOF || ferror(stdout)) {
-        perror("output error");
-        exit(1);
-    }
 }
 
 // times() with its failure checked: the record would be undefined.
@@ -72,6 +64,6 @@ int main()
     puts("child times");
     doit("\tuser CPU", after.tms_cutime);
     doit("\tsys  CPU", after.tms_cstime);
-    check_output();
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

@@ -79,6 +79,8 @@ mend_farewell() {
     assert_line --regexp '^started +shellrun +shellrun '
     [ "$(tail -n 1 "$file")" = "// my note" ]
 
+    # An edit outside the exercise's own file is an edit too.
+    echo "// elsewhere" >> "$area/shellrun/src/proc/farewell.cpp"
     run practice reset shellrun <<< "n"
     assert_failure 1
     assert_line --partial "Nothing changed."
@@ -90,6 +92,13 @@ mend_farewell() {
     kept=("$area"/shellrun/saved/*/proc/shellrun.cpp)
     [ "${#kept[@]}" -eq 1 ]
     [ "$(tail -n 1 "${kept[0]}")" = "// my note" ]
+    [ "$(tail -n 1 "${kept[0]%/shellrun.cpp}/farewell.cpp")" = "// elsewhere" ]
+
+    # Without edits nothing is asked and nothing kept.
+    run practice reset shellrun < /dev/null
+    assert_success
+    kept=("$area"/shellrun/saved/*)
+    [ "${#kept[@]}" -eq 1 ]
 }
 
 @test "two exercises in progress at once keep their own copies, builds and states" {

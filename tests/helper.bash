@@ -10,7 +10,9 @@ export SHELL=$BASH
 
 BIN=${SYSZOO_BIN:?SYSZOO_BIN must name the folder of the built programs}
 TOOLS=${SYSZOO_TOOLS:-}
-ROOT=${SYSZOO_ROOT:-}
+# The checkout: given, or the one these tests are in; never empty, as paths are made from it.
+ROOT=${SYSZOO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+ROOT=${ROOT:?}
 
 # The open-file flags (octal) of descriptor $1 as this shell holds it.
 fd_flags() {

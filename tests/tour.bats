@@ -9,6 +9,7 @@ setup() {
 
 teardown() {
     tour_teardown
+    [ -z "${nobody_tmp:-}" ] || rm -rf "${nobody_tmp:?}"
 }
 
 @test "selected stops show their headings and key lines, and leave nothing behind" {
@@ -125,4 +126,52 @@ interrupt_tour_at() {
     [ "$(ipcs -q | grep '^0x00012345 ')" = "$before" ] # same id, owner, mode, bytes and messages
     perl -e 'use IPC::SysV; my $id = msgget(0x12345, 0) // die; msgrcv($id, my $m, 64, 0, IPC_NOWAIT) or die;
              exit(substr($m, length(pack("l!", 0))) ne "keep me")'
+}
+
+# A folder that user nobody may write, under /tmp (the tests' own folders are root's alone);
+# removed by the teardown.
+nobody_folder() {
+    [ "$(id -u)" -eq 0 ] || skip "only root can run the tour as another user here"
+    nobody_tmp=$(mktemp -d /tmp/syszoo-nobody.XXXXXX)
+    chmod 1777 "$nobody_tmp"
+}
+
+as_nobody() {
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+}
+
+@test "in a checkout it cannot write, the tour works in TMPDIR and leaves nothing there" {
+    nobody_folder
+    ! as_nobody test -w "$ROOT/build" || skip "user nobody can write the build folder"
+    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp" SYSZOO_MARK="$mark" "$ROOT/tour" charcopy spill 3>&-
+    assert_success
+    refute_output --partial "Permission denied"
+    assert_line --regexp "^\\\$ .*/spill < ${nobody_tmp}/tour\\.[A-Za-z0-9]{6}/block > ${nobody_tmp}/tour\\.[A-Za-z0-9]{6}/copy\$"
+    assert_line "100000" # what the slow reader counted
+    [ -z "$(ls -A "$nobody_tmp")" ]
+    tour_left_nothing "$mark"
+}
+
+@test "without a folder to work in, the tour says so and runs no stop" {
+    nobody_folder
+    ! as_nobody test -w "$ROOT/build" || skip "user nobody can write the build folder"
+    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp/none" SYSZOO_MARK="$mark" "$ROOT/tour" spill 3>&-
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "tour: cannot make a folder to work in, neither in $ROOT/build nor in $nobody_tmp/none: set TMPDIR to a folder you can write" ]
+}
+
+@test "a checkout it can neither build in nor find built programs in: the tour says how to point it at some" {
+    nobody_folder
+    # a copy of the tour without a build, that user nobody can read but not write
+    checkout=$nobody_tmp/checkout
+    mkdir -p "$checkout"
+    cp -R "$ROOT/tour" "$ROOT/tools" "$checkout"
+    chmod -R go-w "$checkout"
+    run --separate-stderr as_nobody env -u SYSZOO_BIN TMPDIR="$nobody_tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
+    assert_failure 1
+    assert_output ''
+    [[ $stderr == *"tour: the programs are not built, and $checkout/build cannot be written"* ]]
+    [[ $stderr == *"SYSZOO_BIN="* ]]
+    [ -z "$(find "$nobody_tmp" -maxdepth 1 -name 'tour.*')" ]
 }

@@ -73,3 +73,27 @@ sudo apt-get install -y --no-install-recommends shellcheck
 apt-get install -y --no-install-recommends shellcheck"
     [ "$(cat "$calls")" = "$expected" ] # and no cmake: nothing was built
 }
+
+@test "a Perl module counts as there only when it loads: the perl command alone is not enough" {
+    dir=$(path_without perl)
+    # perl-base's perl: the command is there, the message queue modules are not
+    printf '#!/bin/sh\ncase "$1" in -M*) echo "Can'"'"'t locate module in @INC" >&2; exit 2 ;; esac\nexec /usr/bin/perl "$@"\n' \
+        > "$dir/perl"
+    chmod +x "$dir/perl"
+    run --separate-stderr env PATH="$dir" "$ROOT/check" --no-install default
+    assert_failure 2
+    [[ $stderr == *"check: missing: "*"IPC::SysV (perl) IPC::Msg (perl)"* ]]
+    [[ $stderr == *"apt-get install -y --no-install-recommends "*perl* ]]
+    [ ! -e "$calls" ]
+}
+
+@test "a tool that two groups need counts for each of them" {
+    dir=$(path_without script) # script: the tests' and the tour's
+    run --separate-stderr env PATH="$dir" "$ROOT/check" --no-install default
+    assert_failure 2
+    [[ $stderr == *"check: missing: script (bsdutils)"* ]]
+    run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" --no-install server
+    assert_failure 2
+    [[ $stderr == *"tour: missing: script (bsdutils)"* ]]
+    [ ! -e "$calls" ]
+}

@@ -15,6 +15,8 @@ scan_missing() {
         [[ " $* " =~ \ (${group//,/|})\  ]] || continue # one of the line's groups is wanted
         if [[ $thing == /* ]]; then
             [ -e "$thing" ] && continue
+        elif [[ $thing == *::* ]]; then # a Perl module: what counts is that it loads
+            perl -M"$thing" -e 1 > /dev/null 2>&1 && continue
         else
             command -v "$thing" > /dev/null && continue
         fi

@@ -29,6 +29,9 @@ teardown() {
     assert_line "error:Connection refused"
     assert_line "-- charcopy: getc/putc copying; read and write errors told apart --"
     assert_line "! input error: Is a directory"
+    # its input is the tour's own, whole: a minimal system has no /etc/services to copy
+    assert_line "8893"
+    refute_line --regexp "^! .*tour: line [0-9]+: " # no shown command failed to start
     assert_line "-- farewell: exit handlers, last registered first --"
     assert_line "second exit handler"
     assert_line --regexp '^queue id:[0-9]+$'

@@ -178,3 +178,43 @@ as_nobody() {
     [[ $stderr == *"SYSZOO_BIN="* ]]
     [ -z "$(find "$nobody_tmp" -maxdepth 1 -name 'tour.*')" ]
 }
+
+# A stranger's program listening on TCP port 5678 at address $1 (0.0.0.0, ::), in a network
+# namespace of the test's own, while the tour runs its net stops there: the tour's output, and
+# in $heard what the stranger received.
+tour_beside_stranger() {
+    command -v perl > /dev/null || skip "perl is needed for the stranger's listener"
+    command -v ip > /dev/null || skip "ip (iproute2) is needed to bring up loopback in a network namespace"
+    local netns=(unshare --net)
+    "${netns[@]}" true 2> /dev/null || netns=(unshare --user --map-root-user --net)
+    "${netns[@]}" true 2> /dev/null || skip "no network namespace can be made here"
+    heard=$BATS_TEST_TMPDIR/heard
+    : > "$heard"
+    local stranger='use IO::Socket::IP; open my $f, ">>", $ARGV[1] or die; $f->autoflush(1);
+        my $s = IO::Socket::IP->new(LocalHost => $ARGV[0], LocalPort => 5678, Listen => 5,
+            ReuseAddr => 1) or die "listen: $@\n";
+        print $f "listening\n";
+        while (my $c = $s->accept) { while (sysread($c, my $b, 4096)) { print $f "heard: $b\n" } }'
+    # shellcheck disable=SC2016 # expanded by the shell in the namespace
+    run --separate-stderr "${netns[@]}" bash -c '
+        ip link set lo up || exit 99
+        perl -e "$1" "$2" "$3" 3>&- & listener=$!
+        for (( i = 0; i < 250; i++ )); do grep -q listening "$3" && break; sleep 0.02; done
+        SYSZOO_MARK=$4 timeout 60 "$5/tour" server client 3>&-
+        status=$?
+        kill "$listener"; wait "$listener"
+        exit "$status"' bash "$stranger" "$1" "$heard" "$mark" "$ROOT"
+}
+
+@test "a stranger listening on port 5678 at any address makes the net stops step aside, and hears nothing" {
+    for address in 0.0.0.0 ::; do
+        if [ "$address" = :: ] && [ ! -e /proc/net/tcp6 ]; then continue; fi # no IPv6 here
+        tour_beside_stranger "$address"
+        assert_success
+        [ "$(cat "$heard")" = listening ] # not the greeting, nor the 600 bytes
+        [ "$(grep -c '^(something else listens on TCP port 5678: stop it to see this stop)$' <<< "$output")" -eq 2 ]
+        refute_line --regexp "^  \\[server\\] "
+        refute_line --regexp "^error:"
+        tour_left_nothing "$mark"
+    done
+}

@@ -135,6 +135,25 @@ tour_teardown() {
     release_queue_key
 }
 
+# --- as another user ---------------------------------------------------------------------------
+# A learner's own account, in a checkout someone else (root) owns: user nobody.
+
+# A folder that user nobody may write, in $nobody_tmp under /tmp (the tests' own folders are
+# root's alone); the test's teardown calls remove_nobody_folder. Skips unless run as root.
+nobody_folder() {
+    [ "$(id -u)" -eq 0 ] || skip "only root can run a command as another user here"
+    nobody_tmp=$(mktemp -d /tmp/syszoo-nobody.XXXXXX)
+    chmod 1777 "$nobody_tmp"
+}
+
+remove_nobody_folder() {
+    [ -z "${nobody_tmp:-}" ] || rm -rf "${nobody_tmp:?}"
+}
+
+as_nobody() {
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+}
+
 # --- fault injection -------------------------------------------------------------------------
 # strace makes one chosen system call fail, so that a test can watch how a program reports a
 # failure that a healthy machine never shows.

@@ -19,6 +19,10 @@ path_without() {
     echo "$dir"
 }
 
+teardown() {
+    remove_nobody_folder
+}
+
 setup() {
     calls=$BATS_TEST_TMPDIR/calls
     sudo=
@@ -35,9 +39,13 @@ check: install them with: ${sudo}apt-get update && ${sudo}apt-get install -y --n
     [ ! -e "$calls" ] # neither apt-get nor cmake ran
 }
 
-@test "tour --no-install names missing cmake, exits 2, builds and runs nothing" {
+@test "tour --no-install names missing cmake when it has to build, exits 2, builds and runs nothing" {
     dir=$(path_without cmake)
-    run --separate-stderr env -u SYSZOO_BIN PATH="$dir" "$ROOT/tour" --no-install farewell
+    # a checkout without a build
+    checkout=$BATS_TEST_TMPDIR/checkout
+    mkdir "$checkout"
+    cp -R "$ROOT/tour" "$ROOT/tools" "$checkout"
+    run --separate-stderr env -u SYSZOO_BIN PATH="$dir" "$checkout/tour" --no-install farewell
     assert_failure 2
     assert_output ''
     [ "$stderr" = "tour: missing: cmake (cmake)
@@ -95,5 +103,45 @@ apt-get install -y --no-install-recommends shellcheck"
     run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" --no-install server
     assert_failure 2
     [[ $stderr == *"tour: missing: script (bsdutils)"* ]]
+    [ ! -e "$calls" ]
+}
+
+@test "the tour needs cmake only to build, and a stop's tool only for that stop" {
+    dir=$(path_without cmake)
+    rm "$dir/ss"
+    run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" --no-install farewell blank
+    assert_success
+    assert_line "second exit handler"
+    assert_line "status 0"
+    [ -z "$stderr" ]
+    [ ! -e "$calls" ]
+}
+
+@test "where a stop's tool cannot be installed, that stop is skipped with a line saying what to install" {
+    dir=$(path_without script)
+    rm "$dir/apt-get"
+    run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" server blank
+    assert_success
+    assert_line "(skipped: this stop needs script (Debian package bsdutils), not installed here)"
+    assert_line "status 0" # blank's stop ran
+    [[ $stderr == *"tour: missing: script (bsdutils)"* ]]
+}
+
+@test "as a user without sudo, the advice is to install as root, not through sudo" {
+    nobody_folder
+    dir=$(path_without shellcheck)
+    rm "$dir/sudo" "$dir/script"
+    mv "$dir" "$nobody_tmp/path"
+    dir=$nobody_tmp/path
+    nobody=(as_nobody env PATH="$dir")
+    run --separate-stderr "${nobody[@]}" "$ROOT/check" --no-install shellcheck
+    assert_failure 2
+    [ "$stderr" = "check: missing: shellcheck (shellcheck)
+check: install them as root with: apt-get update && apt-get install -y --no-install-recommends shellcheck" ]
+    run --separate-stderr "${nobody[@]}" TMPDIR="$nobody_tmp" SYSZOO_BIN="$BIN" "$ROOT/tour" client
+    assert_success
+    [[ $stderr == *"tour: install them as root with: apt-get update && apt-get install -y --no-install-recommends bsdutils"* ]]
+    [[ $stderr != *sudo* ]]
+    assert_line "(skipped: this stop needs script (Debian package bsdutils), not installed here)"
     [ ! -e "$calls" ]
 }

@@ -9,7 +9,7 @@ setup() {
 
 teardown() {
     tour_teardown
-    [ -z "${nobody_tmp:-}" ] || rm -rf "${nobody_tmp:?}"
+    remove_nobody_folder
 }
 
 @test "selected stops show their headings and key lines, and leave nothing behind" {
@@ -131,18 +131,6 @@ interrupt_tour_at() {
              exit(substr($m, length(pack("l!", 0))) ne "keep me")'
 }
 
-# A folder that user nobody may write, under /tmp (the tests' own folders are root's alone);
-# removed by the teardown.
-nobody_folder() {
-    [ "$(id -u)" -eq 0 ] || skip "only root can run the tour as another user here"
-    nobody_tmp=$(mktemp -d /tmp/syszoo-nobody.XXXXXX)
-    chmod 1777 "$nobody_tmp"
-}
-
-as_nobody() {
-    setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
-}
-
 @test "in a checkout it cannot write, the tour works in TMPDIR and leaves nothing there" {
     nobody_folder
     ! as_nobody test -w "$ROOT/build" || skip "user nobody can write the build folder"
@@ -217,4 +205,18 @@ tour_beside_stranger() {
         refute_line --regexp "^error:"
         tour_left_nothing "$mark"
     done
+}
+
+@test "without ipcrm the message queue stops are skipped, and no queue is made" {
+    claim_queue_key
+    dir=$BATS_TEST_TMPDIR/path
+    mkdir "$dir"
+    # The first of two commands of one name wins, as on PATH; ln refuses the second.
+    ln -s -t "$dir" /usr/local/bin/* /usr/bin/* /bin/* 2> /dev/null || true
+    rm -f "$dir/ipcrm" "$dir/apt-get"
+    PATH=$dir run --separate-stderr tour ipc
+    assert_success
+    [ "$(grep -c '^(skipped: this stop needs ipcrm (Debian package util-linux), not installed here)$' <<< "$output")" -eq 2 ]
+    run ! queue_exists
+    tour_left_nothing "$mark"
 }

@@ -36,6 +36,10 @@ teardown() {
     assert_line "second exit handler"
     assert_line --regexp '^queue id:[0-9]+$'
     assert_line "mode:666"
+    # the queue the postbox stop made is the tour's: the postinfo stop removes it
+    refute_output --partial "was there before"
+    assert_line '$ ipcrm -Q 0x12345'
+    assert_line "! msgget: No such file or directory"
     assert_line "make_key returns 10"
     assert_line --partial "exited normally"
     refute_output --partial "-- spill"
@@ -71,17 +75,18 @@ teardown() {
 # Start the tour in the background on stops $2..., wait for output line $1, and interrupt it.
 # The tour is frozen from the moment the line shows until the signal is sent, so it cannot have
 # moved on and stopped anything of its own accord.
+# The signal is $interrupt_signal, TERM by default.
 interrupt_tour_at() {
-    local line=$1 out=$BATS_TEST_TMPDIR/out pid status=0
+    local line=$1 out=$BATS_TEST_TMPDIR/out pid status=0 signal=${interrupt_signal:-TERM}
     shift
     SYSZOO_MARK=$mark "$ROOT/tour" "$@" > "$out" 2>&1 3>&- &
     pid=$!
     wait_until "grep -q '$line' '$out' 2> /dev/null" 30
     kill -STOP "$pid"
-    kill -TERM "$pid"
+    kill -"$signal" "$pid"
     kill -CONT "$pid"
     wait_bounded "$pid" 30 || status=$?
-    [ "$status" -eq 143 ] # 128 + SIGTERM
+    [ "$status" -eq $((128 + $(kill -l "$signal"))) ] # as a shell reports a program it killed
     grep -q "tour interrupted" "$out"
 }
 
@@ -95,6 +100,18 @@ interrupt_tour_at() {
     interrupt_tour_at '\[server\] bind: Success' server
     wait_until '[ -z "$(marked_processes "$mark")" ]' 2
     tour_left_nothing "$mark"
+}
+
+@test "what the tour started is stopped, even when it ignores SIGTERM or starts more as it is stopped; a hang-up is 129" {
+    # One process that ignores SIGTERM, and one that starts another when it gets it.
+    export SYSZOO_TOUR_TRY='sh -c "trap \"\" TERM; exec sleep 300" &
+        sh -c "trap \"sleep 300 & exit 0\" TERM; while :; do sleep 0.1; done" &
+        sleep 0.5; echo started; wait'
+    for interrupt_signal in TERM HUP; do
+        interrupt_tour_at '^started' try
+        wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+        tour_left_nothing "$mark"
+    done
 }
 
 @test "Ctrl-C during a program's run ends the tour cleanly, the program with it" {

@@ -239,3 +239,22 @@ tour_beside_stranger() {
     run ! queue_exists
     tour_left_nothing "$mark"
 }
+
+@test "another user's queue that keeps the learner out is narrated as it is, and left alone" {
+    command -v perl > /dev/null || skip "perl is needed to make a queue"
+    claim_queue_key
+    nobody_folder
+    perl -e 'use IPC::SysV qw(IPC_CREAT); msgget(0x12345, IPC_CREAT | 0600) // die "msgget: $!\n"'
+    before=$(ipcs -q | grep '^0x00012345 ')
+    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp" SYSZOO_MARK="$mark" "$ROOT/tour" ipc 3>&-
+    assert_success
+    text=$(tr '\n' ' ' <<< "$output") # the sentences, unwrapped
+    [[ $text == *"and its permissions keep you out: postbox cannot open it"* ]]
+    [[ $text != *"postbox opens it and changes nothing"* ]]
+    [[ $text != *"your effective IDs"* ]]
+    assert_line "queue id:-1"
+    assert_line "! msgget: Permission denied"
+    assert_line "! msgctl: Permission denied"
+    refute_output --partial "ipcrm -Q"
+    [ "$(ipcs -q | grep '^0x00012345 ')" = "$before" ]
+}

@@ -122,6 +122,12 @@ tour_left_nothing() {
         { echo "working folder left"; return 1; }
 }
 
+# The programs' folder as the tour shows it to a reader in the current folder: relative to the
+# checkout there, in full elsewhere.
+shown_bin() {
+    if [ "$PWD" = "$ROOT" ]; then echo "${BIN#"$ROOT"/}"; else echo "$BIN"; fi
+}
+
 # The tour, with its processes marked by $mark (see marked_processes), and without bats's
 # descriptor 3, which a process left running would hold.
 tour() {

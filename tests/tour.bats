@@ -258,3 +258,18 @@ tour_beside_stranger() {
     refute_output --partial "ipcrm -Q"
     [ "$(ipcs -q | grep '^0x00012345 ')" = "$before" ]
 }
+
+@test "started from another folder, the tour shows commands that work there" {
+    cd "$BATS_TEST_TMPDIR"
+    run --separate-stderr tour charcopy spill blank
+    assert_success
+    # every program and every file of the tour's that a shown command names is reachable from here
+    paths=$(grep '^\$ ' <<< "$output" | grep -oE '[^ ]*/(bin/[a-z]+|tour\.[A-Za-z0-9]{6}/[a-z.]+)' | sort -u)
+    [ -n "$paths" ]
+    while read -r path; do
+        case $path in
+            */bin/*) [ -x "$path" ] ;;
+            *) [[ $path == /* ]] ;; # the tour's folder is gone now: it was named in full
+        esac
+    done <<< "$paths"
+}

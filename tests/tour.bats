@@ -88,8 +88,12 @@ interrupt_tour_at() {
     kill -"$signal" "$pid"
     kill -CONT "$pid"
     wait_bounded "$pid" 30 || status=$?
-    [ "$status" -eq $((128 + $(kill -l "$signal"))) ] # as a shell reports a program it killed
-    grep -q "tour interrupted" "$out"
+    # as a shell reports a program it killed
+    if [ "$status" -ne $((128 + $(kill -l "$signal"))) ] || ! grep -q "tour interrupted" "$out"; then
+        echo "after SIG$signal: status $status, output:"
+        cat "$out"
+        return 1
+    fi
 }
 
 @test "an interrupted tour stops at once everything it started, in every process group" {

@@ -152,6 +152,21 @@ nobody_folder() {
     chmod 1777 "$nobody_tmp"
 }
 
+# In that folder, what user nobody may read but not write, as a learner with a checkout of
+# someone else's: $nobody_root, a copy of the tour, ./check and tools/, without a build; and
+# $nobody_bin, a copy of the built programs. (The checkout itself may be out of nobody's
+# reach, under /root say.) $nobody_tmp/tmp is a folder nobody may write.
+nobody_checkout() {
+    nobody_folder
+    nobody_root=$nobody_tmp/checkout
+    nobody_bin=$nobody_tmp/bin
+    mkdir "$nobody_root" "$nobody_tmp/tmp"
+    chmod 1777 "$nobody_tmp/tmp"
+    cp -R "$ROOT/tour" "$ROOT/check" "$ROOT/tools" "$nobody_root"
+    cp -R "$BIN" "$nobody_bin"
+    chmod -R go-w,a+rX "$nobody_root" "$nobody_bin"
+}
+
 remove_nobody_folder() {
     [ -z "${nobody_tmp:-}" ] || rm -rf "${nobody_tmp:?}"
 }

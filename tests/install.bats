@@ -128,17 +128,17 @@ apt-get install -y --no-install-recommends shellcheck"
 }
 
 @test "as a user without sudo, the advice is to install as root, not through sudo" {
-    nobody_folder
+    nobody_checkout
     dir=$(path_without shellcheck)
     rm "$dir/sudo" "$dir/script"
     mv "$dir" "$nobody_tmp/path"
     dir=$nobody_tmp/path
     nobody=(as_nobody env PATH="$dir")
-    run --separate-stderr "${nobody[@]}" "$ROOT/check" --no-install shellcheck
+    run --separate-stderr "${nobody[@]}" "$nobody_root/check" --no-install shellcheck
     assert_failure 2
     [ "$stderr" = "check: missing: shellcheck (shellcheck)
 check: install them as root with: apt-get update && apt-get install -y --no-install-recommends shellcheck" ]
-    run --separate-stderr "${nobody[@]}" TMPDIR="$nobody_tmp" SYSZOO_BIN="$BIN" "$ROOT/tour" client
+    run --separate-stderr "${nobody[@]}" TMPDIR="$nobody_tmp/tmp" SYSZOO_BIN="$nobody_bin" "$nobody_root/tour" client
     assert_success
     [[ $stderr == *"tour: install them as root with: apt-get update && apt-get install -y --no-install-recommends bsdutils"* ]]
     [[ $stderr != *sudo* ]]

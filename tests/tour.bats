@@ -155,39 +155,36 @@ interrupt_tour_at() {
 }
 
 @test "in a checkout it cannot write, the tour works in TMPDIR and leaves nothing there" {
-    nobody_folder
-    ! as_nobody test -w "$ROOT/build" || skip "user nobody can write the build folder"
-    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp" SYSZOO_MARK="$mark" "$ROOT/tour" charcopy spill 3>&-
+    nobody_checkout
+    tmp=$nobody_tmp/tmp
+    run --separate-stderr as_nobody env TMPDIR="$tmp" SYSZOO_BIN="$nobody_bin" SYSZOO_MARK="$mark" \
+        "$nobody_root/tour" charcopy spill 3>&-
     assert_success
     refute_output --partial "Permission denied"
-    assert_line --regexp "^\\\$ .*/spill < ${nobody_tmp}/tour\\.[A-Za-z0-9]{6}/block > ${nobody_tmp}/tour\\.[A-Za-z0-9]{6}/copy\$"
+    assert_line --regexp "^\\\$ .*/spill < ${tmp}/tour\\.[A-Za-z0-9]{6}/block > ${tmp}/tour\\.[A-Za-z0-9]{6}/copy\$"
     assert_line "100000" # what the slow reader counted
-    [ -z "$(ls -A "$nobody_tmp")" ]
+    [ -z "$(ls -A "$tmp")" ]
     tour_left_nothing "$mark"
 }
 
 @test "without a folder to work in, the tour says so and runs no stop" {
-    nobody_folder
-    ! as_nobody test -w "$ROOT/build" || skip "user nobody can write the build folder"
-    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp/none" SYSZOO_MARK="$mark" "$ROOT/tour" spill 3>&-
+    nobody_checkout
+    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp/none" SYSZOO_BIN="$nobody_bin" SYSZOO_MARK="$mark" \
+        "$nobody_root/tour" spill 3>&-
     assert_failure 1
     assert_output ''
-    [ "$stderr" = "tour: cannot make a folder to work in, neither in $ROOT/build nor in $nobody_tmp/none: set TMPDIR to a folder you can write" ]
+    [ "$stderr" = "tour: cannot make a folder to work in, neither in $nobody_root/build nor in $nobody_tmp/none: set TMPDIR to a folder you can write" ]
 }
 
 @test "a checkout it can neither build in nor find built programs in: the tour says how to point it at some" {
-    nobody_folder
-    # a copy of the tour without a build, that user nobody can read but not write
-    checkout=$nobody_tmp/checkout
-    mkdir -p "$checkout"
-    cp -R "$ROOT/tour" "$ROOT/tools" "$checkout"
-    chmod -R go-w "$checkout"
-    run --separate-stderr as_nobody env -u SYSZOO_BIN TMPDIR="$nobody_tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
+    nobody_checkout
+    checkout=$nobody_root
+    run --separate-stderr as_nobody env -u SYSZOO_BIN TMPDIR="$nobody_tmp/tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
     assert_failure 1
     assert_output ''
     [[ $stderr == *"tour: the programs are not built, and $checkout/build cannot be written"* ]]
     [[ $stderr == *"SYSZOO_BIN="* ]]
-    [ -z "$(find "$nobody_tmp" -maxdepth 1 -name 'tour.*')" ]
+    [ -z "$(ls -A "$nobody_tmp/tmp")" ]
 }
 
 # A stranger's program listening on TCP port 5678 at address $1 (0.0.0.0, ::), in a network
@@ -247,10 +244,11 @@ tour_beside_stranger() {
 @test "another user's queue that keeps the learner out is narrated as it is, and left alone" {
     command -v perl > /dev/null || skip "perl is needed to make a queue"
     claim_queue_key
-    nobody_folder
+    nobody_checkout
     perl -e 'use IPC::SysV qw(IPC_CREAT); msgget(0x12345, IPC_CREAT | 0600) // die "msgget: $!\n"'
     before=$(ipcs -q | grep '^0x00012345 ')
-    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp" SYSZOO_MARK="$mark" "$ROOT/tour" ipc 3>&-
+    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp/tmp" SYSZOO_BIN="$nobody_bin" SYSZOO_MARK="$mark" \
+        "$nobody_root/tour" ipc 3>&-
     assert_success
     text=$(tr '\n' ' ' <<< "$output") # the sentences, unwrapped
     [[ $text == *"and its permissions keep you out: postbox cannot open it"* ]]

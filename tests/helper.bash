@@ -10,7 +10,9 @@ export SHELL=$BASH
 
 BIN=${SYSZOO_BIN:?SYSZOO_BIN must name the folder of the built programs}
 TOOLS=${SYSZOO_TOOLS:-}
-ROOT=${SYSZOO_ROOT:-}
+# The checkout: given, or the one these tests are in; never empty, as paths are made from it.
+ROOT=${SYSZOO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+ROOT=${ROOT:?}
 
 # The open-file flags (octal) of descriptor $1 as this shell holds it.
 fd_flags() {
@@ -144,6 +146,12 @@ tour_left_nothing() {
         { echo "working folder left"; return 1; }
 }
 
+# The programs' folder as the tour shows it to a reader in the current folder: relative to the
+# checkout there, in full elsewhere.
+shown_bin() {
+    if [ "$PWD" = "$ROOT" ]; then echo "${BIN#"$ROOT"/}"; else echo "$BIN"; fi
+}
+
 # The tour, with its processes marked by $mark (see marked_processes), and without bats's
 # descriptor 3, which a process left running would hold.
 tour() {
@@ -155,6 +163,40 @@ tour_teardown() {
     local p
     for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
     release_queue_key
+}
+
+# --- as another user ---------------------------------------------------------------------------
+# A learner's own account, in a checkout someone else (root) owns: user nobody.
+
+# A folder that user nobody may write, in $nobody_tmp under /tmp (the tests' own folders are
+# root's alone); the test's teardown calls remove_nobody_folder. Skips unless run as root.
+nobody_folder() {
+    [ "$(id -u)" -eq 0 ] || skip "only root can run a command as another user here"
+    nobody_tmp=$(mktemp -d /tmp/syszoo-nobody.XXXXXX)
+    chmod 1777 "$nobody_tmp"
+}
+
+# In that folder, what user nobody may read but not write, as a learner with a checkout of
+# someone else's: $nobody_root, a copy of the tour, ./check and tools/, without a build; and
+# $nobody_bin, a copy of the built programs. (The checkout itself may be out of nobody's
+# reach, under /root say.) $nobody_tmp/tmp is a folder nobody may write.
+nobody_checkout() {
+    nobody_folder
+    nobody_root=$nobody_tmp/checkout
+    nobody_bin=$nobody_tmp/bin
+    mkdir "$nobody_root" "$nobody_tmp/tmp"
+    chmod 1777 "$nobody_tmp/tmp"
+    cp -R "$ROOT/tour" "$ROOT/check" "$ROOT/tools" "$nobody_root"
+    cp -R "$BIN" "$nobody_bin"
+    chmod -R go-w,a+rX "$nobody_root" "$nobody_bin"
+}
+
+remove_nobody_folder() {
+    [ -z "${nobody_tmp:-}" ] || rm -rf "${nobody_tmp:?}"
+}
+
+as_nobody() {
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
 }
 
 # --- fault injection -------------------------------------------------------------------------

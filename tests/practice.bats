@@ -12,6 +12,10 @@ setup() {
     unset SYSZOO_PRACTICE_DIR SYSZOO_EXERCISES
 }
 
+teardown() {
+    remove_nobody_folder
+}
+
 practice() {
     "$ROOT/practice" --no-install "$@" 3>&-
 }
@@ -131,21 +135,22 @@ mend_farewell() {
     assert_line --regexp '^client: '
 }
 
-# A folder of links to every command on PATH but $1.
+# Make folder $1 (for PATH) of links to every command on PATH but those named $2...
 path_without() {
-    local dir file dirs
-    mkdir -p "$BATS_TEST_TMPDIR/path"
+    local path=$1 dir file dirs
+    shift
+    mkdir -p "$path"
     IFS=: read -r -a dirs <<< "$PATH"
     for dir in "${dirs[@]}"; do
         for file in "$dir"/*; do
-            [ "${file##*/}" = "$1" ] && continue
-            [ -e "$BATS_TEST_TMPDIR/path/${file##*/}" ] || ln -s "$file" "$BATS_TEST_TMPDIR/path/${file##*/}"
+            [[ " $* " == *" ${file##*/} "* ]] && continue
+            [ -e "$path/${file##*/}" ] || ln -s "$file" "$path/${file##*/}"
         done
     done
 }
 
 @test "an exercise whose test needs a missing tool is not judged, and says why" {
-    path_without gdb
+    path_without "$BATS_TEST_TMPDIR/path" gdb
     practice start relay > /dev/null
     cp "$ROOT/gdb/CMakeLists.txt" "$area/relay/src/gdb/CMakeLists.txt" # even mended
     PATH=$BATS_TEST_TMPDIR/path run practice check relay
@@ -158,12 +163,38 @@ path_without() {
 }
 
 @test "with --no-install, a missing tool is named with its package, and nothing runs" {
-    path_without patch
+    path_without "$BATS_TEST_TMPDIR/path" patch
     PATH=$BATS_TEST_TMPDIR/path run --separate-stderr practice start farewell
     [ "$status" -eq 2 ]
     assert_output ''
     [[ $stderr == *"practice: missing: patch (patch)"* ]]
     [ ! -e "$area" ]
+}
+
+@test "a learner with a read-only checkout works in a home of their own; without sudo, installs are for root" {
+    nobody_checkout
+    # The whole checkout, which nobody may read and not write.
+    tar -C "$ROOT" --exclude=./.git --exclude='./build*' --exclude=./Testing -cf - . |
+        tar -C "$nobody_root" -xf -
+    chmod -R go-w,a+rX "$nobody_root"
+    mkdir "$nobody_tmp/home"
+    chown 65534:65534 "$nobody_tmp/home"
+    learner=(as_nobody env HOME="$nobody_tmp/home" XDG_DATA_HOME= SYSZOO_BIN="$nobody_bin"
+        SYSZOO_TOOLS= "$nobody_root/practice" --no-install)
+    run "${learner[@]}" start farewell
+    assert_success
+    assert_line "  $nobody_tmp/home/.local/share/syszoo/practice/farewell/src/proc/farewell.cpp"
+    mend_farewell "$nobody_tmp/home/.local/share/syszoo/practice/farewell/src"
+    run "${learner[@]}" check farewell
+    assert_success
+    assert_line "Passed: farewell"
+
+    path_without "$nobody_tmp/path" patch sudo
+    run --separate-stderr as_nobody env PATH="$nobody_tmp/path" HOME="$nobody_tmp/home" \
+        "$nobody_root/practice" --no-install list
+    [ "$status" -eq 2 ]
+    [ "$stderr" = "practice: missing: patch (patch)
+practice: install them as root with: apt-get update && apt-get install -y --no-install-recommends patch" ]
 }
 
 @test "watch checks again when the file is saved by a rename, and ends when it passes" {

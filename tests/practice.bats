@@ -1,6 +1,7 @@
 #!/usr/bin/env bats
 # The exercise runner: the learner's copies, their progress, and the judging, on a few quick
 # exercises (none that needs the network port).
+# ctest: TIMEOUT 180
 
 load helper
 

@@ -2,7 +2,7 @@
 # For the tour's net stops (server.tour, client.tour): the server on a terminal of its own, its
 # lines marked [server], and the waits that keep them in the order they happen.
 
-server_job= server_pid=
+server_job='' server_pid=''
 
 # True when the port is free for the tour's server; otherwise a note says why the stop ends.
 net_ready() {

@@ -11,6 +11,19 @@ export SHELL=$BASH
 BIN=${SYSZOO_BIN:?SYSZOO_BIN must name the folder of the built programs}
 TOOLS=${SYSZOO_TOOLS:-}
 ROOT=${SYSZOO_ROOT:-}
+# What the build made (see cmake/build-info.cmake): the tests take names and counts from here.
+BUILD_INFO=${SYSZOO_BUILD_INFO:-$BIN/../build-info}
+
+# The names of the programs the build made, one a line, in the tour's order; with $1, those of
+# that field's value in column 3 (a folder).
+built_programs() {
+    awk -F '\t' -v folder="${1:-}" '$1 == "program" && (folder == "" || $3 == folder) { print $2 }' "$BUILD_INFO"
+}
+
+# Field $2 of program $1's record in the build-info file: 3 its folder, 4 its source, 5 its machine.
+program_field() {
+    awk -F '\t' -v name="$1" -v field="$2" '$1 == "program" && $2 == name { print $field }' "$BUILD_INFO"
+}
 
 # The open-file flags (octal) of descriptor $1 as this shell holds it.
 fd_flags() {

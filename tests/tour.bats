@@ -1,5 +1,6 @@
 #!/usr/bin/env bats
 # The guided tour, on a few quick stops, run without a terminal.
+# ctest: TIMEOUT 60 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -47,12 +48,12 @@ teardown() {
     assert_line "status 0"
 }
 
-@test "--list names the nineteen stops; an unknown name is an error" {
+@test "--list names every program the build made, in its order; an unknown name is an error" {
     run tour --list
     assert_success
-    [ "${#lines[@]}" -eq 19 ]
-    assert_line --index 0 --regexp '^server +net +'
-    assert_line --index 18 --regexp '^blank +samples +'
+    [ "$(awk '{ print $1 }' <<< "$output")" = "$(built_programs)" ]
+    assert_line --index 0 --regexp '^server +net +a select server'
+    assert_line --index "$(( $(built_programs | wc -l) - 1 ))" --regexp '^blank +samples +'
 
     run --separate-stderr tour farewell nosuchstop
     assert_failure 2
@@ -125,4 +126,16 @@ interrupt_tour_at() {
     [ "$(ipcs -q | grep '^0x00012345 ')" = "$before" ] # same id, owner, mode, bytes and messages
     perl -e 'use IPC::SysV; my $id = msgget(0x12345, 0) // die; msgrcv($id, my $m, 64, 0, IPC_NOWAIT) or die;
              exit(substr($m, length(pack("l!", 0))) ne "keep me")'
+}
+
+@test "the README has a section for every program the build makes, and a stop file beside each" {
+    missing=()
+    for name in $(built_programs); do
+        grep -qE "^### (.*[ \`])?$name([ ,\`].*)?\$" "$ROOT/README.md" || missing+=("$name: no README section")
+        stop=$ROOT/$(program_field "$name" 3)/$name.tour
+        [ -f "$stop" ] || missing+=("$name: no $stop")
+        [ -f "$ROOT/$(program_field "$name" 4)" ] || missing+=("$name: no source")
+    done
+    printf '%s\n' "${missing[@]}"
+    [ "${#missing[@]}" -eq 0 ]
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # The guided tour, on a few quick stops, run without a terminal.
-# ctest: TIMEOUT 60 PRIVATE_IPC port_5678 message_queue_0x12345
+# ctest: TIMEOUT 150 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -138,4 +138,28 @@ interrupt_tour_at() {
     done
     printf '%s\n' "${missing[@]}"
     [ "${#missing[@]}" -eq 0 ]
+}
+
+# The lines of the client's standard output and standard error, in the order shown, from the
+# terminal's text or the page ($1: terminal or page) on standard input.
+client_lines() {
+    if [ "$1" = terminal ]; then
+        tr -d '\r' | grep -E '^(! connect:|error:)'
+    else
+        sed -nE 's|^<div class="e"><span class="m">! </span>(connect:.*)</div>$|! \1|p; s|^<div class="o">(error:.*)</div>$|\1|p'
+    fi
+}
+
+@test "the client stop shows connect's line before the pending error, 20 runs of 20, on a terminal and on the page" {
+    command -v script > /dev/null || skip "script (bsdutils) is not installed"
+    expected=$'! connect: Operation now in progress\nerror:Success\n! connect: Operation now in progress\nerror:Connection refused'
+    out=$BATS_TEST_TMPDIR/out
+    page=$BATS_TEST_TMPDIR/page.html
+    for (( run = 1; run <= 20; run++ )); do
+        NO_COLOR=1 SYSZOO_MARK=$mark script -qec "'$ROOT/tour' client" /dev/null < /dev/null > "$out" 3>&-
+        [ "$(client_lines terminal < "$out")" = "$expected" ] || { echo "terminal, run $run:"; cat "$out"; false; }
+        tour --html "$page" client 2> /dev/null
+        [ "$(client_lines page < "$page")" = "$expected" ] || { echo "page, run $run:"; cat "$page"; false; }
+    done
+    tour_left_nothing "$mark"
 }

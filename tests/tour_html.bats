@@ -42,7 +42,8 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     # the kernel's view, collapsed, or the line that says why there is none
     [ "$(grep -c -e '<details class="kernel">' -e '<strong>What the kernel saw:</strong>' "$page")" -eq 4 ]
     if strace -f -o /dev/null -- true 2> /dev/null; then
-        grep -qE '<div class="k">[0-9]+ +connect\([0-9]+, .* = -1 EINPROGRESS ' "$page"
+        # the PID stays with its call when a long line wraps
+        grep -qE '<div class="k">[0-9]+&nbsp;connect\([0-9]+, .* = -1 EINPROGRESS ' "$page"
     fi
     # when and on what
     grep -q "<dt>Kernel</dt><dd>$(uname -sr)</dd>" "$page"

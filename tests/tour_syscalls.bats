@@ -123,12 +123,31 @@ exit_group(0) = ?' ]
     done
 }
 
+# Run the tour with arguments $@ on a pseudo-terminal (script) in the background, its output in
+# $out, its input written through descriptor 4 by answer_at; $step_pid is script's PID.
+step_tour() {
+    out=$BATS_TEST_TMPDIR/out
+    mkfifo "$BATS_TEST_TMPDIR/input"
+    NO_COLOR=1 SYSZOO_MARK=$mark timeout 60 script -qec "'$ROOT/tour' --step $*" /dev/null \
+        < "$BATS_TEST_TMPDIR/input" > "$out" 3>&- &
+    step_pid=$!
+    exec 4> "$BATS_TEST_TMPDIR/input"
+}
+
+# Once line $1 has shown $2 times, type $3 and Enter.
+answer_at() {
+    wait_until "[ \$(grep -c '$1' '$out') -ge $2 ]" 30
+    printf '%s\n' "$3" >&4
+}
+
 @test "--step waits for Enter after each stop on a terminal, and q ends the tour cleanly" {
     command -v script > /dev/null || skip "script (bsdutils) is not installed"
-    out=$BATS_TEST_TMPDIR/out
     # Enter after farewell, q after test (the tour's order): blank is never shown.
-    printf '\nq\n' | NO_COLOR=1 SYSZOO_MARK=$mark timeout 30 script -qec "'$ROOT/tour' --step farewell blank test" /dev/null \
-        > "$out" 3>&-
+    step_tour farewell blank test
+    answer_at 'press Enter for the next stop, q to quit' 1 ''
+    answer_at 'press Enter for the next stop, q to quit' 2 q
+    exec 4>&-
+    wait_bounded "$step_pid" 30
     tr -d '\r' < "$out" > "$out.lines"
     [ "$(grep -c 'press Enter for the next stop, q to quit' "$out.lines")" -eq 2 ]
     grep -q '^-- farewell' "$out.lines"
@@ -143,4 +162,17 @@ exit_group(0) = ?' ]
     assert_success
     refute_output --partial "press Enter"
     assert_line "status 0"
+}
+
+@test "--step: an Enter typed while a stop runs does not answer the pause after it" {
+    command -v script > /dev/null || skip "script (bsdutils) is not installed"
+    step_tour catcher blank
+    answer_at '^-- catcher' 1 '' # typed ahead, while catcher waits for its signals
+    answer_at 'press Enter for the next stop, q to quit' 1 q
+    exec 4>&-
+    wait_bounded "$step_pid" 30
+    tr -d '\r' < "$out" > "$out.lines"
+    grep -q '(the tour ends here, as asked)' "$out.lines"
+    run ! grep -q '^-- blank' "$out.lines"
+    tour_left_nothing "$mark"
 }

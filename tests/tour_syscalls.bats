@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour's kernel view (--syscalls) on quick stops, its stepping (--step) through a
 # pseudo-terminal, and the source pointer of each stop.
-# ctest: TIMEOUT 90 PRIVATE_IPC port_5678 message_queue_0x12345
+# ctest: TIMEOUT 180 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -88,6 +88,11 @@ exit_group(0) = ?' ]
     assert_line --regexp '^  [0-9]+ +(_new)?p?select[a-z0-9_]*\([0-9]+, \[[0-9]+\], NULL, NULL, NULL(, NULL)?\) += 1 \(in \[[0-9]+\]\)$'
     assert_line --regexp '^  [0-9]+ +read\([0-9]+, ".*"\.\.\., 256\) += 88$'
     assert_line --regexp '^  [0-9]+ +bind\(3, .*\) = -1 EADDRINUSE '
+    # perror's line on the server's terminal goes through the copy of 2 that dup returned
+    fd=$(sed -nE 's/^  [0-9]+ +dup\(2\) += ([0-9]+)$/\1/p' <<< "$output" | head -n 1)
+    [ -n "$fd" ]
+    assert_line --regexp "^  [0-9]+ +write\\($fd, \"bind: Success\\\\n\", 14\\) += 14\$"
+    assert_line "  (descriptor $fd is the copy of 2 that dup made: perror writes through it)"
     # spill: the pipe takes 64 KiB, then the refusals, listed once and counted
     assert_line --regexp '^  [0-9]+ +write\(1, ".*"\.\.\., 100000\) += 65536$'
     assert_line --regexp '^  [0-9]+ +fcntl(64)?\(1, F_SETFL, O_WRONLY\|O_NONBLOCK\) += 0$' # fcntl64: 32-bit
@@ -174,5 +179,32 @@ answer_at() {
     tr -d '\r' < "$out" > "$out.lines"
     grep -q '(the tour ends here, as asked)' "$out.lines"
     run ! grep -q '^-- blank' "$out.lines"
+    tour_left_nothing "$mark"
+}
+
+# The kernel block of stop $1 in the tour's output on standard input.
+kernel_block() {
+    awk -v stop="-- $1:" 'index($0, stop) == 1 { on = 1 } on && /^What the kernel saw/ { block = 1 }
+        block && /^$/ { exit } block'
+}
+
+@test "the kernel's view hides nothing of a race, and explains or leaves out what the lesson is not about" {
+    need_tracing
+    run --separate-stderr tour --syscalls catcher interleave pairjoin
+    assert_success
+    # catcher installs its handler with sigaction, which is what the block says
+    block=$(kernel_block catcher <<< "$output")
+    grep -qE '^  [0-9]+ +rt_sigaction\(SIGUSR1, \{sa_handler=[^,]*, sa_mask=\[USR1 USR2\], sa_flags=[A-Z_|]*SA_RESTART' <<< "$block"
+    grep -q 'sigaction() call is one rt_sigaction' <<< "$block"
+    [[ $block != *'signal()'* ]] # ($output stays the tour's: no run here)
+    # interleave: one write of one byte per character printed, every one of them listed
+    block=$(kernel_block interleave <<< "$output")
+    # (37 of them: "output from child" and "output from parent", with their newlines)
+    [ "$(grep -cE '^  [0-9]+ +write\(1, ".{1,2}", 1(\) += 1| <unfinished \.\.\.>)$' <<< "$block")" -eq 37 ]
+    [[ $block != *'more like this'* ]]
+    # pairjoin: the joins' futex waits, and not stdio's lock among them
+    block=$(kernel_block pairjoin <<< "$output")
+    [ "$(grep -cE '^  [0-9]+ +futex\(.*FUTEX_WAIT_BITSET' <<< "$block")" -eq 2 ]
+    [[ $block != *FUTEX_WAIT_PRIVATE* ]]
     tour_left_nothing "$mark"
 }

@@ -12,7 +12,7 @@ port_busy() {
 }
 
 server_up() {
-    launch_partner server "$(program server)" "^bind: Success"
+    launch_partner server "^bind: Success"
     server_job=$launched server_pid=$launched_program
     wait_for '[ "$(partner_lines server "^bind: ")" -ge 1 ]' 10 || {
         note "(the server did not start)"

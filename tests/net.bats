@@ -490,4 +490,11 @@ client_with_socket_at() {
     assert_failure 1
     assert_output 'error:Success'
     [ "$stderr" = $'connect: Operation now in progress\nsend: Connection reset by peer' ]
+    # Both streams into one file: the lines in the order they were printed.
+    status=0
+    with_fault send,sendto:error=ECONNRESET:when=1 -- "$BIN/client" > "$BATS_TEST_TMPDIR/both" 2>&1 ||
+        status=$?
+    [ "$status" -eq 1 ]
+    [ "$(< "$BATS_TEST_TMPDIR/both")" = \
+        $'connect: Operation now in progress\nerror:Success\nsend: Connection reset by peer' ]
 }

@@ -19,10 +19,12 @@ set(SYSZOO_TESTS_SKIPPED_BECAUSE "")
 
 # In the i386 build, build target as x86-64 instead: the later -m64 overrides the -m32 that
 # every target gets. Elsewhere every target is native already and nothing changes.
+# The build-info file records the machine of such a target (SYSZOO_MACHINE).
 function(syszoo_64bit target)
   if(SYSZOO_ARCH STREQUAL "i386")
     target_compile_options(${target} PRIVATE -m64)
     target_link_options(${target} PRIVATE -m64)
+    set_target_properties(${target} PROPERTIES SYSZOO_MACHINE x86_64)
   endif()
 endfunction()
 

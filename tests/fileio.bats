@@ -1,5 +1,6 @@
 #!/usr/bin/env bats
 # Black-box tests of charcopy, spill and attrmark.
+# ctest: TIMEOUT 40
 
 load helper
 

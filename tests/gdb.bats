@@ -1,5 +1,6 @@
 #!/usr/bin/env bats
 # The debugger sample, run plainly and stepped under gdb.
+# ctest: TIMEOUT 30
 
 load helper
 

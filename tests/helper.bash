@@ -13,6 +13,19 @@ TOOLS=${SYSZOO_TOOLS:-}
 # The checkout: given, or the one these tests are in; never empty, as paths are made from it.
 ROOT=${SYSZOO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 ROOT=${ROOT:?}
+# What the build made (see cmake/build-info.cmake): the tests take names and counts from here.
+BUILD_INFO=${SYSZOO_BUILD_INFO:-$BIN/../build-info}
+
+# The names of the programs the build made, one a line, in the tour's order; with $1, those of
+# that field's value in column 3 (a folder).
+built_programs() {
+    awk -F '\t' -v folder="${1:-}" '$1 == "program" && (folder == "" || $3 == folder) { print $2 }' "$BUILD_INFO"
+}
+
+# Field $2 of program $1's record in the build-info file: 3 its folder, 4 its source, 5 its machine.
+program_field() {
+    awk -F '\t' -v name="$1" -v field="$2" '$1 == "program" && $2 == name { print $field }' "$BUILD_INFO"
+}
 
 # The open-file flags (octal) of descriptor $1 as this shell holds it.
 fd_flags() {
@@ -177,9 +190,10 @@ nobody_folder() {
 }
 
 # In that folder, what user nobody may read but not write, as a learner with a checkout of
-# someone else's: $nobody_root, a copy of the tour, ./check and tools/, without a build; and
-# $nobody_bin, a copy of the built programs. (The checkout itself may be out of nobody's
-# reach, under /root say.) $nobody_tmp/tmp is a folder nobody may write.
+# someone else's: $nobody_root, a copy of the tour, ./check, tools/ and the stop files, without a
+# build; $nobody_bin, a copy of the built programs, and beside it the build-info file that names
+# both. (The checkout itself may be out of nobody's reach, under /root say.) $nobody_tmp/tmp is
+# a folder nobody may write.
 nobody_checkout() {
     nobody_folder
     nobody_root=$nobody_tmp/checkout
@@ -188,7 +202,17 @@ nobody_checkout() {
     chmod 1777 "$nobody_tmp/tmp"
     cp -R "$ROOT/tour" "$ROOT/check" "$ROOT/tools" "$nobody_root"
     cp -R "$BIN" "$nobody_bin"
-    chmod -R go-w,a+rX "$nobody_root" "$nobody_bin"
+    # the stops beside their programs' folders, and what the build made, as the copy has it
+    local folder
+    # shellcheck disable=SC2013 # folder names, one a word
+    for folder in $(awk -F '\t' '$1 == "folder" { print $2 }' "$BUILD_INFO"); do
+        mkdir "$nobody_root/$folder"
+        cp "$ROOT/$folder"/*.tour "$nobody_root/$folder"
+        cp "$ROOT/$folder"/*.bash "$nobody_root/$folder" 2> /dev/null || true
+    done
+    awk -F '\t' -v OFS='\t' -v source="$nobody_root" -v bin="$nobody_bin" \
+        '$1 == "source" { $2 = source } $1 == "bin" { $2 = bin } { print }' "$BUILD_INFO" > "$nobody_tmp/build-info"
+    chmod -R go-w,a+rX "$nobody_root" "$nobody_bin" "$nobody_tmp/build-info"
 }
 
 remove_nobody_folder() {

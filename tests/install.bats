@@ -1,6 +1,7 @@
 #!/usr/bin/env bats
 # ./check and ./tour on a machine that lacks a tool they need: they name it with its package
 # and the command that installs it, and start nothing else.
+# ctest: TIMEOUT 120
 
 load helper
 
@@ -45,7 +46,7 @@ check: install them with: ${sudo}apt-get update && ${sudo}apt-get install -y --n
     checkout=$BATS_TEST_TMPDIR/checkout
     mkdir "$checkout"
     cp -R "$ROOT/tour" "$ROOT/tools" "$checkout"
-    run --separate-stderr env -u SYSZOO_BIN PATH="$dir" "$checkout/tour" --no-install farewell
+    run --separate-stderr env -u SYSZOO_BIN -u SYSZOO_BUILD_INFO PATH="$dir" "$checkout/tour" --no-install farewell
     assert_failure 2
     assert_output ''
     [ "$stderr" = "tour: missing: cmake (cmake)
@@ -96,13 +97,13 @@ apt-get install -y --no-install-recommends shellcheck"
 }
 
 @test "a tool that two groups need counts for each of them" {
-    dir=$(path_without script) # script: the tests' and the tour's
+    dir=$(path_without pgrep) # pgrep: the tests' and the tour's
     run --separate-stderr env PATH="$dir" "$ROOT/check" --no-install default
     assert_failure 2
-    [[ $stderr == *"check: missing: script (bsdutils)"* ]]
+    [[ $stderr == *"check: missing: pgrep (procps)"* ]]
     run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" --no-install server
     assert_failure 2
-    [[ $stderr == *"tour: missing: script (bsdutils)"* ]]
+    [[ $stderr == *"tour: missing: pgrep (procps)"* ]]
     [ ! -e "$calls" ]
 }
 
@@ -118,19 +119,19 @@ apt-get install -y --no-install-recommends shellcheck"
 }
 
 @test "where a stop's tool cannot be installed, that stop is skipped with a line saying what to install" {
-    dir=$(path_without script)
+    dir=$(path_without pgrep)
     rm "$dir/apt-get"
     run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" server blank
     assert_success
-    assert_line "(skipped: this stop needs script (Debian package bsdutils), not installed here)"
+    assert_line "(skipped: this stop needs pgrep (Debian package procps), not installed here)"
     assert_line "status 0" # blank's stop ran
-    [[ $stderr == *"tour: missing: script (bsdutils)"* ]]
+    [[ $stderr == *"tour: missing: pgrep (procps)"* ]]
 }
 
 @test "as a user without sudo, the advice is to install as root, not through sudo" {
     nobody_checkout
     dir=$(path_without shellcheck)
-    rm "$dir/sudo" "$dir/script"
+    rm "$dir/sudo" "$dir/pgrep"
     mv "$dir" "$nobody_tmp/path"
     dir=$nobody_tmp/path
     nobody=(as_nobody env PATH="$dir")
@@ -140,8 +141,8 @@ apt-get install -y --no-install-recommends shellcheck"
 check: install them as root with: apt-get update && apt-get install -y --no-install-recommends shellcheck" ]
     run --separate-stderr "${nobody[@]}" TMPDIR="$nobody_tmp/tmp" SYSZOO_BIN="$nobody_bin" "$nobody_root/tour" client
     assert_success
-    [[ $stderr == *"tour: install them as root with: apt-get update && apt-get install -y --no-install-recommends bsdutils"* ]]
+    [[ $stderr == *"tour: install them as root with: apt-get update && apt-get install -y --no-install-recommends procps"* ]]
     [[ $stderr != *sudo* ]]
-    assert_line "(skipped: this stop needs script (Debian package bsdutils), not installed here)"
+    assert_line "(skipped: this stop needs pgrep (Debian package procps), not installed here)"
     [ ! -e "$calls" ]
 }

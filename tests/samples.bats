@@ -1,5 +1,6 @@
 #!/usr/bin/env bats
 # The minimal samples: their exact output, with and without arguments.
+# ctest: TIMEOUT 15
 
 load helper
 

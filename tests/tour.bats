@@ -1,5 +1,6 @@
 #!/usr/bin/env bats
 # The guided tour, on a few quick stops, run without a terminal.
+# ctest: TIMEOUT 150 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -57,12 +58,12 @@ teardown() {
     assert_line "status 0"
 }
 
-@test "--list names the nineteen stops; an unknown name is an error" {
+@test "--list names every program the build made, in its order; an unknown name is an error" {
     run tour --list
     assert_success
-    [ "${#lines[@]}" -eq 19 ]
-    assert_line --index 0 --regexp '^server +net +'
-    assert_line --index 18 --regexp '^blank +samples +'
+    [ "$(awk '{ print $1 }' <<< "$output")" = "$(built_programs)" ]
+    assert_line --index 0 --regexp '^server +net +a select server'
+    assert_line --index "$(( $(built_programs | wc -l) - 1 ))" --regexp '^blank +samples +'
 
     run --separate-stderr tour farewell nosuchstop
     assert_failure 2
@@ -154,6 +155,61 @@ interrupt_tour_at() {
              exit(substr($m, length(pack("l!", 0))) ne "keep me")'
 }
 
+@test "the README has a section for every program the build makes, and a stop file beside each" {
+    missing=()
+    for name in $(built_programs); do
+        grep -qE "^### (.*[ \`])?$name([ ,\`].*)?\$" "$ROOT/README.md" || missing+=("$name: no README section")
+        stop=$ROOT/$(program_field "$name" 3)/$name.tour
+        [ -f "$stop" ] || missing+=("$name: no $stop")
+        [ -f "$ROOT/$(program_field "$name" 4)" ] || missing+=("$name: no source")
+    done
+    printf '%s\n' "${missing[@]}"
+    [ "${#missing[@]}" -eq 0 ]
+}
+
+# The lines of the client's standard output and standard error, in the order shown, from the
+# terminal's text or the page ($1: terminal or page) on standard input.
+client_lines() {
+    if [ "$1" = terminal ]; then
+        tr -d '\r' | grep -E '^(! connect:|error:)'
+    else
+        sed -nE 's|^<div class="e"><span class="m">! </span>(connect:.*)</div>$|! \1|p; s|^<div class="o">(error:.*)</div>$|\1|p'
+    fi
+}
+
+@test "the client stop shows connect's line before the pending error, 20 runs of 20, on a terminal and on the page" {
+    command -v script > /dev/null || skip "script (bsdutils) is not installed"
+    expected=$'! connect: Operation now in progress\nerror:Success\n! connect: Operation now in progress\nerror:Connection refused'
+    out=$BATS_TEST_TMPDIR/out
+    page=$BATS_TEST_TMPDIR/page.html
+    for (( run = 1; run <= 20; run++ )); do
+        NO_COLOR=1 SYSZOO_MARK=$mark script -qec "'$ROOT/tour' client" /dev/null < /dev/null > "$out" 3>&-
+        [ "$(client_lines terminal < "$out")" = "$expected" ] || { echo "terminal, run $run:"; cat "$out"; false; }
+        tour --html "$page" client 2> /dev/null
+        [ "$(client_lines page < "$page")" = "$expected" ] || { echo "page, run $run:"; cat "$page"; false; }
+    done
+    tour_left_nothing "$mark"
+}
+
+@test "TERM or a hang-up while a program runs ends the tour at once, with its status and no stray text" {
+    out=$BATS_TEST_TMPDIR/out
+    err=$BATS_TEST_TMPDIR/err
+    for signal in TERM:143 HUP:129; do
+        SYSZOO_MARK=$mark "$ROOT/tour" pairhalt > "$out" 2> "$err" 3>&- &
+        pid=$!
+        wait_until "grep -q 'pairhalt\$' '$out' 2> /dev/null" 10
+        sleep 0.5 # pairhalt runs for about 10 s
+        kill -"${signal%:*}" "$pid"
+        status=0
+        wait_bounded "$pid" 4 || status=$?
+        [ "$status" -eq "${signal#*:}" ]
+        run ! grep -qxE '(\x1b\[31m)?! (\x1b\[0m)?' "$out" # no mark of a line never written
+        run ! grep -q Terminated "$out" "$err"
+        wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+        tour_left_nothing "$mark"
+    done
+}
+
 @test "in a checkout it cannot write, the tour works in TMPDIR and leaves nothing there" {
     nobody_checkout
     tmp=$nobody_tmp/tmp
@@ -179,7 +235,7 @@ interrupt_tour_at() {
 @test "a checkout it can neither build in nor find built programs in: the tour says how to point it at some" {
     nobody_checkout
     checkout=$nobody_root
-    run --separate-stderr as_nobody env -u SYSZOO_BIN TMPDIR="$nobody_tmp/tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
+    run --separate-stderr as_nobody env -u SYSZOO_BIN -u SYSZOO_BUILD_INFO TMPDIR="$nobody_tmp/tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
     assert_failure 1
     assert_output ''
     [[ $stderr == *"tour: the programs are not built, and $checkout/build cannot be written"* ]]
@@ -225,6 +281,15 @@ tour_beside_stranger() {
         refute_line --regexp "^error:"
         tour_left_nothing "$mark"
     done
+}
+
+@test "a reader that stops reading ends the tour quietly, and nothing is left behind" {
+    err=$BATS_TEST_TMPDIR/err
+    SYSZOO_MARK=$mark "$ROOT/tour" server proc 2> "$err" 3>&- | head -n 3 > /dev/null
+    run ! grep -q 'write error' "$err"
+    [ ! -s "$err" ]
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 5
+    tour_left_nothing "$mark"
 }
 
 @test "without ipcrm the message queue stops are skipped, and no queue is made" {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bats
 # The tour recorded as a web page (--html): what the page holds, that everything programs print
 # shows as text, and the page in a real browser with JavaScript off.
+# ctest: TIMEOUT 120 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -42,12 +43,16 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     # the kernel's view, collapsed, or the line that says why there is none
     [ "$(grep -c -e '<details class="kernel">' -e '<strong>What the kernel saw:</strong>' "$page")" -eq 4 ]
     if strace -f -o /dev/null -- true 2> /dev/null; then
-        grep -qE '<div class="k">[0-9]+ +connect\([0-9]+, .* = -1 EINPROGRESS ' "$page"
+        # the PID stays with its call when a long line wraps
+        grep -qE '<div class="k">[0-9]+&nbsp;connect\([0-9]+, .* = -1 EINPROGRESS ' "$page"
     fi
     # when and on what
     grep -q "<dt>Kernel</dt><dd>$(uname -sr)</dd>" "$page"
     grep -q '<dt>C library</dt><dd>.' "$page"
-    grep -q '<dt>Build</dt><dd>preset ' "$page"
+    # the build as its build-info file records it
+    version=$(awk -F '\t' '$1 == "version" { print $2 }' "$BUILD_INFO")
+    preset=$(awk -F '\t' '$1 == "preset" { print $2 }' "$BUILD_INFO")
+    grep -qF "<dt>Build</dt><dd>syszoo $version, preset $preset " "$page"
     grep -qE '<dt>Programs</dt><dd>[^<]+</dd>' "$page"
     # self-contained: nothing fetched, nothing run
     run ! grep -qiE '<script|<link|<img|<iframe|src=|url\(|@import|https?:' "$page"
@@ -67,6 +72,38 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     # the command as typed is escaped too
     grep -qF '<div class="c">$ printf &quot;&lt;script&gt;' "$page"
     run ! grep -qE '<(script|b|img)[ >]' "$page"
+    tour_left_nothing "$mark"
+}
+
+@test "--html checks its target before any stop runs: a folder or an unwritable place is refused" {
+    folder=$BATS_TEST_TMPDIR/pages
+    mkdir "$folder"
+    run --separate-stderr tour --html "$folder" farewell
+    assert_failure 2
+    [ "$stderr" = "tour: $folder is a folder: name the file to write (--html FOLDER/tour.html)" ]
+    [ -z "$(ls -A "$folder")" ]
+
+    # /proc takes no new files, whoever asks (root too)
+    run --separate-stderr tour --html /proc/tour.html farewell
+    assert_failure 2
+    [ "$stderr" = "tour: cannot write /proc/tour.html" ]
+
+    # one stop is one stop
+    run --separate-stderr tour --html "$page" farewell
+    assert_success
+    [ "$stderr" = $'tour: recording farewell\ntour: 1 stop recorded in '"$page" ]
+    tour_left_nothing "$mark"
+}
+
+@test "the page keeps blank lines, and escapes the tour's own quotes as the programs' ones" {
+    SYSZOO_TOUR_TRY="printf 'a\\n\\nb\\n'" run --separate-stderr tour --html "$page" relay try
+    assert_success
+    # an empty line keeps its height
+    [ "$(grep -A 2 '^<div class="o">a</div>$' "$page")" = $'<div class="o">a</div>\n<div class="o"><br></div>\n<div class="o">b</div>' ]
+    if command -v gdb > /dev/null; then # gdb's empty line before "Breakpoint 1, number"
+        grep -B 1 '^<div class="o">Breakpoint 1, ' "$page" | grep -qx '<div class="o"><br></div>'
+    fi
+    grep -qF "Each caller keeps the result in its own &#39;ret&#39;." "$page"
     tour_left_nothing "$mark"
 }
 

@@ -1,0 +1,240 @@
+#!/usr/bin/perl
+# For ./tour: shows its stream of events, one a line, "KIND<tab>FIELD<tab>...", the last field
+# being raw bytes (a program's line). Two renderers of the same stream:
+#   terminal          the tour's standard output, coloured when it is a terminal (not with NO_COLOR)
+#   html FILE         one self-contained web page, written to FILE at the end
+# Events: intro, folder NAME TITLE, stop NAME SUMMARY, source FILE POINTER PATH, say TEXT,
+# note TEXT, command TEXT [ASIDE], out/err/server LINE, out-part/out-end (and err-, server-)
+# for a line that arrives in pieces, status N, kernel-begin, kcommand TEXT, kline LINE,
+# kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
+# meta LABEL VALUE, end. HTML escaping happens here, in html_text, and nowhere else.
+use strict;
+use warnings;
+$| = 1;
+binmode STDIN;
+binmode STDOUT;
+
+my $medium = shift @ARGV // 'terminal';
+my %handler;
+
+# --- terminal ----------------------------------------------------------------------------------
+my ($bold, $dim, $red, $cyan, $plain) = ('') x 5;
+($bold, $dim, $red, $cyan, $plain) = ("\e[1m", "\e[2m", "\e[31m", "\e[36m", "\e[0m")
+    if $medium eq 'terminal' && -t STDOUT && !length($ENV{NO_COLOR} // '');
+
+# Sentences wrapped at 96 columns after the last space that fits, trailing spaces dropped.
+sub wrapped {
+    my ($text) = @_;
+    my $out = '';
+    while (length $text > 96) {
+        my $cut = rindex(substr($text, 0, 96), ' ');
+        my $line = $cut < 0 ? substr($text, 0, 96, '') : substr($text, 0, $cut + 1, '');
+        $line =~ s/ +$//;
+        $out .= "$line\n";
+    }
+    $text =~ s/ +$//;
+    return "$out$text\n";
+}
+
+my %mid_line; # stream kind => a part of a line is out, its end is not
+my %line_mark = (out => '', err => '! ', server => '  [server] ');
+sub terminal_line {
+    my ($kind, $piece, $text) = @_;
+    my ($start, $end) = ($line_mark{$kind}, '');
+    ($start, $end) = ("$red! ", $plain) if $kind eq 'err';
+    print $start unless $mid_line{$kind};
+    print $text;
+    $mid_line{$kind} = $piece eq 'part';
+    print "$end\n" unless $mid_line{$kind};
+}
+
+my %terminal = (
+    intro => sub {
+        print "${bold}A tour of syszoo: each stop runs a program and says what to watch.$plain\n";
+        print "${dim}Commands start with \$; lines marked ! are standard error.$plain\n";
+    },
+    folder => sub { print "\n$bold== $_[1] ($_[0]/) ==$plain\n" },
+    stop => sub { print "\n$bold-- $_[0]: $_[1] --$plain\n" },
+    source => sub { print "${dim}Source: $_[0]: $_[1]$plain\n" },
+    say => sub { print wrapped($_[0]) },
+    note => sub { print "$dim$_[0]$plain\n" },
+    command => sub {
+        print @_ > 1 ? "$cyan\$ $_[0]$plain   $dim$_[1]$plain\n" : "$cyan\$ $_[0]$plain\n";
+    },
+    status => sub { print "$dim(exit status $_[0])$plain\n" },
+    'kernel-begin' => sub {
+        print "${bold}What the kernel saw$plain ${dim}(strace, only the calls that carry the lesson)$plain\n";
+    },
+    kcommand => sub { print "  \$ $_[0]\n" },
+    kline => sub { print "  $_[0]\n" },
+    kmore => sub { print "  $dim\xE2\x80\xA6 $_[0] more like this$plain\n" },
+    kleft => sub { print "  $dim(left out: $_[0])$plain\n" },
+    knote => sub { print "  $dim($_[0])$plain\n" },
+    'kernel-absent' => sub { print "${bold}What the kernel saw:$plain $dim$_[0]$plain\n" },
+    ask => sub { print "\n$dim($_[0])$plain " },
+    end => sub { print "\n${bold}End of the tour.$plain\n" },
+);
+for my $kind (qw(out err server)) {
+    $terminal{$kind} = sub { terminal_line($kind, 'line', $_[0]) };
+    $terminal{"$kind-part"} = sub { terminal_line($kind, 'part', $_[0]) };
+    $terminal{"$kind-end"} = sub { terminal_line($kind, 'end', $_[0]) };
+}
+
+# --- html --------------------------------------------------------------------------------------
+my $utf8 = qr/[\xC2-\xDF][\x80-\xBF] | \xE0[\xA0-\xBF][\x80-\xBF] | [\xE1-\xEC\xEE\xEF][\x80-\xBF]{2}
+            | \xED[\x80-\x9F][\x80-\xBF] | \xF0[\x90-\xBF][\x80-\xBF]{2} | [\xF1-\xF3][\x80-\xBF]{3}
+            | \xF4[\x80-\x8F][\x80-\xBF]{2}/x;
+my %entity = ('&' => '&amp;', '<' => '&lt;', '>' => '&gt;', '"' => '&quot;', "'" => '&#39;');
+
+# Any bytes as HTML text: markup characters as entities, control characters as their visible
+# symbols, bytes that are not UTF-8 as a marked \xHH.
+sub html_text {
+    my ($s) = @_;
+    my $out = '';
+    pos($s) = 0;
+    while (pos($s) < length $s) {
+        if ($s =~ /\G([\x20-\x7E\t]+)/gc) {
+            (my $t = $1) =~ s/([&<>"'])/$entity{$1}/g;
+            $out .= $t;
+        } elsif ($s =~ /\G([\x00-\x1F\x7F])/gc) {
+            my $c = ord $1;
+            $out .= sprintf '<span class="x" title="control character 0x%02X">&#x%04X;</span>', $c,
+                $c == 0x7F ? 0x2421 : 0x2400 + $c;
+        } elsif ($s =~ /\G(\xC2[\x80-\x9F])/gc) {
+            $out .= sprintf '<span class="x" title="control character">U+%04X</span>', ord substr($1, 1);
+        } elsif ($s =~ /\G($utf8)/gc) {
+            $out .= $1;
+        } else {
+            $s =~ /\G(.)/gcs;
+            $out .= sprintf '<span class="x" title="not UTF-8">\\x%02X</span>', ord $1;
+        }
+    }
+    return $out;
+}
+
+my ($body, @contents, @meta, $source_path, $source_name, $folder_open) = ('');
+my %partial;
+my %line_class = (out => 'o', err => 'e', server => 's');
+sub html_line {
+    my ($kind, $text) = @_;
+    my $mark = $kind eq 'out' ? '' : '<span class="m">' . html_text($line_mark{$kind} =~ s/^ +//r) . '</span>';
+    # An empty line keeps its height.
+    my $shown = length $text ? html_text($text) : '<br>';
+    $body .= qq(<div class="$line_class{$kind}">$mark$shown</div>\n);
+}
+
+sub end_stop_html {
+    if (defined $source_path && open my $fh, '<:raw', $source_path) {
+        my @lines = <$fh>;
+        $body .= sprintf qq(<details class="source"><summary>%s, %d lines</summary>\n<pre>),
+            html_text($source_name), scalar @lines;
+        my $n = 0;
+        for my $line (@lines) {
+            chomp $line;
+            $body .= sprintf qq(<span class="n">%4d</span>  %s\n), ++$n, html_text($line);
+        }
+        $body .= "</pre></details>\n";
+    }
+    $body .= "</section>\n";
+    undef $source_path;
+}
+
+my %html = (
+    intro => sub { },
+    folder => sub {
+        $body .= "</section>\n" if $folder_open;
+        $body .= sprintf qq(<section class="folder" id="folder-%s">\n<h2>%s <span class="dir">%s/</span></h2>\n),
+            html_text($_[0]), html_text($_[1]), html_text($_[0]);
+        $folder_open = 1;
+        push @contents, [folder => @_];
+    },
+    stop => sub {
+        $body .= sprintf qq(<section class="stop" id="stop-%s">\n<h3>%s: %s</h3>\n),
+            html_text($_[0]), html_text($_[0]), html_text($_[1]);
+        push @contents, [stop => @_];
+    },
+    'stop-end' => \&end_stop_html,
+    source => sub {
+        $body .= sprintf qq(<p class="src">Source: <code>%s</code>: %s</p>\n), html_text($_[0]), html_text($_[1]);
+        ($source_name, $source_path) = ($_[0], $_[2]);
+    },
+    say => sub { $body .= '<p>' . html_text($_[0]) . "</p>\n" },
+    note => sub { $body .= '<p class="note">' . html_text($_[0]) . "</p>\n" },
+    command => sub {
+        $body .= '<div class="c">$ ' . html_text($_[0]);
+        $body .= '<span class="aside">   ' . html_text($_[1]) . '</span>' if @_ > 1;
+        $body .= "</div>\n";
+    },
+    status => sub { $body .= '<div class="st">(exit status ' . html_text($_[0]) . ")</div>\n" },
+    'kernel-begin' => sub { $body .= qq(<details class="kernel"><summary>What the kernel saw</summary>\n) },
+    kcommand => sub { $body .= '<div class="kc">$ ' . html_text($_[0]) . "</div>\n" },
+    kline => sub { # the PID stays with the call it made, however the line wraps
+        my ($pid, $call) = $_[0] =~ /^(\d+) +(.*)$/s ? ($1, $2) : ('', $_[0]);
+        $body .= '<div class="k">' . ($pid eq '' ? '' : "$pid&nbsp;") . html_text($call) . "</div>\n";
+    },
+    kmore => sub { $body .= '<div class="km">&#x2026; ' . html_text($_[0]) . " more like this</div>\n" },
+    kleft => sub { $body .= '<div class="km">(left out: ' . html_text($_[0]) . ")</div>\n" },
+    knote => sub { $body .= '<div class="km">(' . html_text($_[0]) . ")</div>\n" },
+    'kernel-end' => sub { $body .= "</details>\n" },
+    'kernel-absent' => sub {
+        $body .= '<p class="note"><strong>What the kernel saw:</strong> ' . html_text($_[0]) . "</p>\n";
+    },
+    ask => sub { print STDERR "($_[0]) " },
+    meta => sub { push @meta, [@_] },
+    end => sub { },
+);
+for my $kind (qw(out err server)) {
+    $html{$kind} = sub { html_line($kind, $_[0]) };
+    $html{"$kind-part"} = sub { $partial{$kind} .= $_[0] };
+    $html{"$kind-end"} = sub { html_line($kind, ($partial{$kind} // '') . $_[0]); $partial{$kind} = '' };
+}
+
+sub write_page {
+    my ($file) = @_;
+    my %m = map { $_->[0] => $_->[1] } @meta;
+    $body .= "</section>\n" if $folder_open;
+    open my $page, '>:raw', $file or die "tour: $file: $!\n";
+    my $css = '';
+    if (open my $fh, '<:raw', $m{style} // '') { local $/; $css = <$fh> }
+    print $page <<HEAD;
+<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<meta name="color-scheme" content="light dark">
+HEAD
+    printf $page "<title>A tour of syszoo, recorded %s</title>\n", html_text($m{Recorded} // '');
+    print $page "<style>\n$css\n</style>\n</head>\n<body>\n<header>\n<h1>A tour of syszoo</h1>\n";
+    print $page '<p>A recording of one run of <code>./tour --html</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded during that run, and the program&#39;s source follows.</p>', "\n";
+    print $page qq(<dl class="meta">\n);
+    for my $entry (grep { $_->[0] ne 'style' } @meta) {
+        printf $page "<dt>%s</dt><dd>%s</dd>\n", html_text($entry->[0]), html_text($entry->[1]);
+    }
+    print $page "</dl>\n<nav>\n<h2>Stops</h2>\n<ol>\n";
+    my $in_folder = 0;
+    for my $entry (@contents) {
+        my ($what, $name, $text) = @$entry;
+        if ($what eq 'folder') {
+            print $page "</ol></li>\n" if $in_folder;
+            printf $page qq(<li><a href="#folder-%s">%s</a><ol>\n), html_text($name), html_text($text);
+            $in_folder = 1;
+        } else {
+            printf $page qq(<li><a href="#stop-%s">%s</a>: %s</li>\n), html_text($name), html_text($name), html_text($text);
+        }
+    }
+    print $page "</ol></li>\n" if $in_folder;
+    print $page "</ol>\n</nav>\n</header>\n<main>\n$body</main>\n<footer><p>End of the tour.</p></footer>\n</body>\n</html>\n";
+    close $page or die "tour: $file: $!\n";
+}
+
+%handler = $medium eq 'html' ? %html : %terminal;
+while (my $event = <STDIN>) {
+    chomp $event;
+    my ($kind, @fields) = split /\t/, $event, -1;
+    my $routine = $handler{$kind} or next;
+    # A program's line is one field, tabs and all.
+    @fields = (join "\t", @fields) if $kind =~ /^(out|err|server|kline)/;
+    $routine->(@fields);
+}
+write_page($ARGV[0]) if $medium eq 'html';

@@ -144,6 +144,7 @@ path_without() {
     IFS=: read -r -a dirs <<< "$PATH"
     for dir in "${dirs[@]}"; do
         for file in "$dir"/*; do
+            [ -e "$file" ] || continue # an empty folder's pattern, left as it is
             [[ " $* " == *" ${file##*/} "* ]] && continue
             [ -e "$path/${file##*/}" ] || ln -s "$file" "$path/${file##*/}"
         done

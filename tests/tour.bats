@@ -342,3 +342,12 @@ tour_beside_stranger() {
         esac
     done <<< "$paths"
 }
+
+@test "output that cannot be written: the tour says so plainly, exits 1 and leaves nothing behind" {
+    for target in /dev/full:"No space left on device" -:"Bad file descriptor"; do
+        run --separate-stderr with_stdout "${target%%:*}" tour blank
+        assert_failure 1
+        [ "$stderr" = "tour: output error: ${target#*:}" ]
+        tour_left_nothing "$mark"
+    done
+}

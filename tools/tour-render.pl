@@ -10,6 +10,7 @@
 # meta LABEL VALUE, end. HTML escaping happens here, in html_text, and nowhere else.
 use strict;
 use warnings;
+use POSIX ();
 $| = 1;
 binmode STDIN;
 binmode STDOUT;
@@ -235,6 +236,13 @@ while (my $event = <STDIN>) {
     my $routine = $handler{$kind} or next;
     # A program's line is one field, tabs and all.
     @fields = (join "\t", @fields) if $kind =~ /^(out|err|server|kline)/;
+    $! = 0;
     $routine->(@fields);
+    # Output that cannot be written (a full disk, a closed descriptor) ends the tour, told once.
+    my $why = "$!";
+    if ($medium eq 'terminal' && STDOUT->error) {
+        print STDERR "tour: output error: $why\n";
+        POSIX::_exit(1); # not perl's own exit, which would try the write again and say so
+    }
 }
 write_page($ARGV[0]) if $medium eq 'html';

@@ -351,3 +351,18 @@ tour_beside_stranger() {
         tour_left_nothing "$mark"
     done
 }
+
+@test "SYSZOO_BIN may name any folder of programs, a copy of a build's too, from anywhere" {
+    dir=$BATS_TEST_TMPDIR/copy/progs
+    mkdir -p "$dir"
+    cp "$BIN"/* "$dir"
+    run --separate-stderr env -u SYSZOO_BUILD_INFO SYSZOO_BIN="$dir" SYSZOO_MARK="$mark" "$ROOT/tour" blank 3>&-
+    assert_success
+    assert_line "\$ $dir/blank; echo \"status \$?\""
+    assert_line "status 0"
+    cd "$BATS_TEST_TMPDIR" # a name relative to where the tour starts
+    run --separate-stderr env -u SYSZOO_BUILD_INFO SYSZOO_BIN=copy/progs SYSZOO_MARK="$mark" "$ROOT/tour" blank 3>&-
+    assert_success
+    assert_line "\$ $dir/blank; echo \"status \$?\""
+    tour_left_nothing "$mark"
+}

@@ -169,19 +169,24 @@ interrupt_tour_at() {
     [ "${#missing[@]}" -eq 0 ]
 }
 
-# The lines of the client's standard output and standard error, in the order shown, from the
-# terminal's text or the page ($1: terminal or page) on standard input.
+# The lines of the client's standard output and standard error and what the server read, in
+# the order shown, from the terminal's text or the page ($1: terminal or page) on standard input.
 client_lines() {
     if [ "$1" = terminal ]; then
-        tr -d '\r' | grep -E '^(! connect:|error:)'
+        tr -d '\r' | grep -aE '^(! connect:|error:|  \[server\] (read:|connection closed))'
     else
-        sed -nE 's|^<div class="e"><span class="m">! </span>(connect:.*)</div>$|! \1|p; s|^<div class="o">(error:.*)</div>$|\1|p'
+        sed -nE 's|^<div class="e"><span class="m">! </span>(connect:.*)</div>$|! \1|p; s|^<div class="o">(error:.*)</div>$|\1|p
+            s|^<div class="s"><span class="m">\[server\] </span>(read:.*\|connection closed)</div>$|  [server] \1|p'
     fi
 }
 
-@test "the client stop shows connect's line before the pending error, 20 runs of 20, on a terminal and on the page" {
+# What client_lines shows of the client stop: the server's lines after all of the client's.
+client_expected=$'! connect: Operation now in progress\nerror:Success\n  [server] read:TCP TEST\n  [server] connection closed
+! connect: Operation now in progress\nerror:Connection refused'
+
+@test "the client stop shows connect's line before the pending error, and the server's after both, 20 runs of 20, on a terminal and on the page" {
     command -v script > /dev/null || skip "script (bsdutils) is not installed"
-    expected=$'! connect: Operation now in progress\nerror:Success\n! connect: Operation now in progress\nerror:Connection refused'
+    expected=$client_expected
     out=$BATS_TEST_TMPDIR/out
     page=$BATS_TEST_TMPDIR/page.html
     for (( run = 1; run <= 20; run++ )); do
@@ -190,6 +195,21 @@ client_lines() {
         tour --html "$page" client 2> /dev/null
         [ "$(client_lines page < "$page")" = "$expected" ] || { echo "page, run $run:"; cat "$page"; false; }
     done
+    tour_left_nothing "$mark"
+}
+
+@test "the server's lines show after the client's, however late the client's own arrive" {
+    # A stand-in for the client whose standard output arrives half a second after the client
+    # has sent its greeting: by then the server has read it, every time.
+    slow=$BATS_TEST_TMPDIR/slow
+    mkdir "$slow"
+    ln -s "$BIN"/* "$slow"
+    rm "$slow/client"
+    printf '#!/bin/bash\n"%s/client" | { sleep 0.5; cat; }\nexit "${PIPESTATUS[0]}"\n' "$BIN" > "$slow/client"
+    chmod +x "$slow/client"
+    SYSZOO_BUILD_INFO=$BUILD_INFO SYSZOO_BIN=$slow run --separate-stderr tour client
+    assert_success
+    [ "$(client_lines terminal <<< "$output")" = "$client_expected" ]
     tour_left_nothing "$mark"
 }
 

@@ -386,3 +386,16 @@ tour_beside_stranger() {
     assert_line "\$ $dir/blank; echo \"status \$?\""
     tour_left_nothing "$mark"
 }
+
+@test "tabs, backslashes, newlines and long lines in commands and output reach the screen as they are" {
+    # a command of two lines with a tab in each, output with a tab and a backslash, a long line
+    export SYSZOO_TOUR_TRY=$'printf \'a\\tb\\\\\\\\n\\n\'\necho "x\ty"; head -c 10000 /dev/zero | tr "\\0" z; echo'
+    run --separate-stderr tour try
+    assert_success
+    assert_line "\$ printf 'a\\tb\\\\\\\\n\\n'"
+    assert_line $'echo "x\ty"; head -c 10000 /dev/zero | tr "\\0" z; echo'
+    assert_line $'a\tb\\\\n'
+    assert_line $'x\ty'
+    assert_line "$(printf 'z%.0s' {1..10000})"
+    tour_left_nothing "$mark"
+}

@@ -1,6 +1,7 @@
 #!/usr/bin/perl
-# For ./tour: shows its stream of events, one a line, "KIND<tab>FIELD<tab>...", the last field
-# being raw bytes (a program's line). Two renderers of the same stream:
+# For ./tour: shows its stream of events, one a line, "KIND<tab>FIELD<tab>...", a backslash,
+# tab or newline in a field written \\, \t or \n (any other byte as it is: a program's line
+# is raw bytes). Two renderers of the same stream:
 #   terminal          the tour's standard output, coloured when it is a terminal (not with NO_COLOR)
 #   html FILE         one self-contained web page, written to FILE at the end
 # Events: intro, folder NAME TITLE, stop NAME SUMMARY, source FILE POINTER PATH, say TEXT,
@@ -230,12 +231,12 @@ HEAD
 }
 
 %handler = $medium eq 'html' ? %html : %terminal;
+my %unescape = ('\\' => '\\', t => "\t", n => "\n");
 while (my $event = <STDIN>) {
     chomp $event;
     my ($kind, @fields) = split /\t/, $event, -1;
     my $routine = $handler{$kind} or next;
-    # A program's line is one field, tabs and all.
-    @fields = (join "\t", @fields) if $kind =~ /^(out|err|server|kline)/;
+    s/\\([\\tn])/$unescape{$1}/g for @fields;
     $! = 0;
     $routine->(@fields);
     # Output that cannot be written (a full disk, a closed descriptor) ends the tour, told once.

@@ -2,8 +2,10 @@
 # For ./tour: runs one shown command line with bash and turns what it prints into the tour's
 # events, in the order they arrive: "out LINE" and "err LINE" (or "KIND LINE" for both with
 # --merge KIND), "out-part TEXT" for the start of a line that has not ended yet (or of a long
-# one), then "out-end TEXT"; a backslash or tab in a line written \\ or \t, as ./tour says. One process
-# reads both streams, so a line the command printed first is never shown second. Options:
+# one), then "out-end TEXT"; a backslash or tab in a line is written \\ or \t, as ./tour says.
+# One process reads both streams, so lines that reach it at different moments keep their order;
+# lines waiting on both at once are shown standard error first, a guess (see the loop) that can
+# put a line flushed to standard output just before one to standard error after it. Options:
 #   --pty          standard output (and with --merge, standard error) is a pseudo-terminal:
 #                  the command's stdio then writes each line as it ends, as on a terminal
 #   --merge KIND   standard output and standard error as one stream, each line "KIND LINE"
@@ -124,7 +126,9 @@ while (%handle) {
     next if $n < 0 && $!{EINTR};
     die "tour-run: select: $!\n" if $n < 0;
     # Standard error first when both have something: its lines are written at once, while
-    # standard output into a pipe waits in stdio's buffer, so they are the older ones.
+    # standard output into a pipe usually waits in stdio's buffer, so they are usually the older
+    # ones. Not always: standard output on a pseudo-terminal, or flushed by the program, may
+    # have been written first, and nothing here can tell (the client's order rests on this).
     for my $fd (sort { ($kind{$b} eq 'err') <=> ($kind{$a} eq 'err') } keys %handle) {
         next unless vec($ready, $fd, 1);
         my $got = sysread($handle{$fd}, my $data, 65536);

@@ -399,3 +399,24 @@ tour_beside_stranger() {
     assert_line "$(printf 'z%.0s' {1..10000})"
     tour_left_nothing "$mark"
 }
+
+@test "a copy of a built checkout notices that its build is the original's, and says what to do" {
+    copy=$BATS_TEST_TMPDIR/copy
+    mkdir -p "$copy/build"
+    cp -R "$ROOT/tour" "$ROOT/tools" "$copy"
+    # shellcheck disable=SC2013 # folder names, one a word
+    for folder in $(awk -F '\t' '$1 == "folder" { print $2 }' "$BUILD_INFO"); do
+        mkdir "$copy/$folder"
+        cp "$ROOT/$folder"/*.tour "$copy/$folder"
+        cp "$ROOT/$folder"/*.bash "$copy/$folder" 2> /dev/null || true
+    done
+    # the original's build, copied with it: its build-info file names the original's folders
+    awk -F '\t' -v OFS='\t' -v bin="$BIN" '$1 == "bin" { $2 = bin } { print }' "$BUILD_INFO" > "$copy/build/build-info"
+    cp -R "$BIN" "$copy/build/bin"
+    touch "$copy/build/.tour-built"
+    run --separate-stderr env -u SYSZOO_BIN -u SYSZOO_BUILD_INFO SYSZOO_MARK="$mark" "$copy/tour" blank 3>&-
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "tour: $copy/build holds a build of the sources in $(awk -F '\t' '$1 == "source" { print $2 }' "$BUILD_INFO"), not of these (a copy?): remove it (rm -r $copy/build), and the tour builds these" ]
+    tour_left_nothing "$mark"
+}

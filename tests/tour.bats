@@ -420,3 +420,13 @@ tour_beside_stranger() {
     [ "$stderr" = "tour: $copy/build holds a build of the sources in $(awk -F '\t' '$1 == "source" { print $2 }' "$BUILD_INFO"), not of these (a copy?): remove it (rm -r $copy/build), and the tour builds these" ]
     tour_left_nothing "$mark"
 }
+
+@test "on a colour terminal, a line of output between the two halves of a line of standard error is not red" {
+    command -v script > /dev/null || skip "script (bsdutils) is not installed"
+    out=$BATS_TEST_TMPDIR/out
+    SYSZOO_TOUR_TRY='printf half >&2; sleep 0.3; echo between; sleep 0.3; echo " rest" >&2' \
+        SYSZOO_MARK=$mark script -qec "env -u NO_COLOR '$ROOT/tour' try" /dev/null < /dev/null > "$out" 3>&-
+    # the red of "! half" has ended before "between"
+    grep -qaF $'\e[31m! half\e[0mbetween' "$out"
+    tour_left_nothing "$mark"
+}

@@ -42,12 +42,11 @@ my %mid_line; # stream kind => a part of a line is out, its end is not
 my %line_mark = (out => '', err => '! ', server => '  [server] ');
 sub terminal_line {
     my ($kind, $piece, $text) = @_;
-    my ($start, $end) = ($line_mark{$kind}, '');
-    ($start, $end) = ("$red! ", $plain) if $kind eq 'err';
-    print $start unless $mid_line{$kind};
-    print $text;
+    # Standard error's colour ends with each piece: another stream's line may come between two.
+    my ($colour, $reset) = $kind eq 'err' ? ($red, $plain) : ('', '');
+    print $colour, ($mid_line{$kind} ? '' : $line_mark{$kind}), $text, $reset;
     $mid_line{$kind} = $piece eq 'part';
-    print "$end\n" unless $mid_line{$kind};
+    print "\n" unless $mid_line{$kind};
 }
 
 my %terminal = (

@@ -83,6 +83,13 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     [ "$stderr" = "tour: $folder is a folder: name the file to write (--html FOLDER/tour.html)" ]
     [ -z "$(ls -A "$folder")" ]
 
+    # an option after --html is not the file's name
+    cd "$BATS_TEST_TMPDIR"
+    run --separate-stderr tour --html --step farewell
+    assert_failure 2
+    [ "$stderr" = "tour: --html needs the name of the file to write" ]
+    [ ! -e ./--step ]
+
     # /proc takes no new files, whoever asks (root too)
     run --separate-stderr tour --html /proc/tour.html farewell
     assert_failure 2

@@ -109,6 +109,13 @@ interrupt_tour_at() {
     interrupt_tour_at '\[server\] bind: Success' server
     wait_until '[ -z "$(marked_processes "$mark")" ]' 2
     tour_left_nothing "$mark"
+
+    # recording a page: the page's writer is done before its unfinished page goes
+    mkdir "$BATS_TEST_TMPDIR/pages"
+    interrupt_tour_at '^tour: recording pairhalt' --html "$BATS_TEST_TMPDIR/pages/tour.html" farewell pairhalt
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+    [ -z "$(ls -A "$BATS_TEST_TMPDIR/pages")" ]
+    tour_left_nothing "$mark"
 }
 
 @test "what the tour started is stopped, even when it ignores SIGTERM or starts more as it is stopped; a hang-up is 129" {

@@ -183,7 +183,7 @@ client_lines() {
         tr -d '\r' | grep -aE '^(! connect:|error:|  \[server\] (read:|connection closed))'
     else
         sed -nE 's|^<div class="e"><span class="m">! </span>(connect:.*)</div>$|! \1|p; s|^<div class="o">(error:.*)</div>$|\1|p
-            s|^<div class="s"><span class="m">\[server\] </span>(read:.*\|connection closed)</div>$|  [server] \1|p'
+            s|^<div class="s"><span class="m">\[server\]&nbsp;</span>(read:.*\|connection closed)</div>$|  [server] \1|p'
     fi
 }
 

@@ -119,6 +119,7 @@ my %line_class = (out => 'o', err => 'e', server => 's');
 sub html_line {
     my ($kind, $text) = @_;
     my $mark = $kind eq 'out' ? '' : '<span class="m">' . html_text($line_mark{$kind} =~ s/^ +//r) . '</span>';
+    $mark =~ s| </span>$|&nbsp;</span>| if $kind eq 'server'; # the mark stays with its line, however it wraps
     # An empty line keeps its height.
     my $shown = length $text ? html_text($text) : '<br>';
     $body .= qq(<div class="$line_class{$kind}">$mark$shown</div>\n);

@@ -35,7 +35,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     grep -qx '<div class="o">second exit handler</div>' "$page"
     grep -qx '<div class="e"><span class="m">! </span>input error: Is a directory</div>' "$page"
     grep -qx '<div class="st">(exit status 1)</div>' "$page"
-    grep -qx '<div class="s"><span class="m">\[server\] </span>read:TCP TEST</div>' "$page"
+    grep -qx '<div class="s"><span class="m">\[server\]&nbsp;</span>read:TCP TEST</div>' "$page" # stays with its line
     # the source, numbered and escaped, with the pointer to where to start
     grep -qx '<p class="src">Source: <code>proc/farewell.cpp</code>: main, then my_exit1 and my_exit2</p>' "$page"
     grep -q '<details class="source"><summary>proc/farewell.cpp, [0-9]* lines</summary>' "$page"
@@ -82,6 +82,13 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     assert_failure 2
     [ "$stderr" = "tour: $folder is a folder: name the file to write (--html FOLDER/tour.html)" ]
     [ -z "$(ls -A "$folder")" ]
+
+    # an option after --html is not the file's name
+    cd "$BATS_TEST_TMPDIR"
+    run --separate-stderr tour --html --step farewell
+    assert_failure 2
+    [ "$stderr" = "tour: --html needs the name of the file to write" ]
+    [ ! -e ./--step ]
 
     # /proc takes no new files, whoever asks (root too)
     run --separate-stderr tour --html /proc/tour.html farewell

@@ -1,6 +1,7 @@
 #!/usr/bin/perl
-# For ./tour: shows its stream of events, one a line, "KIND<tab>FIELD<tab>...", the last field
-# being raw bytes (a program's line). Two renderers of the same stream:
+# For ./tour: shows its stream of events, one a line, "KIND<tab>FIELD<tab>...", a backslash,
+# tab or newline in a field written \\, \t or \n (any other byte as it is: a program's line
+# is raw bytes). Two renderers of the same stream:
 #   terminal          the tour's standard output, coloured when it is a terminal (not with NO_COLOR)
 #   html FILE         one self-contained web page, written to FILE at the end
 # Events: intro, folder NAME TITLE, stop NAME SUMMARY, source FILE POINTER PATH, say TEXT,
@@ -10,6 +11,7 @@
 # meta LABEL VALUE, end. HTML escaping happens here, in html_text, and nowhere else.
 use strict;
 use warnings;
+use POSIX ();
 $| = 1;
 binmode STDIN;
 binmode STDOUT;
@@ -40,12 +42,11 @@ my %mid_line; # stream kind => a part of a line is out, its end is not
 my %line_mark = (out => '', err => '! ', server => '  [server] ');
 sub terminal_line {
     my ($kind, $piece, $text) = @_;
-    my ($start, $end) = ($line_mark{$kind}, '');
-    ($start, $end) = ("$red! ", $plain) if $kind eq 'err';
-    print $start unless $mid_line{$kind};
-    print $text;
+    # Standard error's colour ends with each piece: another stream's line may come between two.
+    my ($colour, $reset) = $kind eq 'err' ? ($red, $plain) : ('', '');
+    print $colour, ($mid_line{$kind} ? '' : $line_mark{$kind}), $text, $reset;
     $mid_line{$kind} = $piece eq 'part';
-    print "$end\n" unless $mid_line{$kind};
+    print "\n" unless $mid_line{$kind};
 }
 
 my %terminal = (
@@ -118,6 +119,7 @@ my %line_class = (out => 'o', err => 'e', server => 's');
 sub html_line {
     my ($kind, $text) = @_;
     my $mark = $kind eq 'out' ? '' : '<span class="m">' . html_text($line_mark{$kind} =~ s/^ +//r) . '</span>';
+    $mark =~ s| </span>$|&nbsp;</span>| if $kind eq 'server'; # the mark stays with its line, however it wraps
     # An empty line keeps its height.
     my $shown = length $text ? html_text($text) : '<br>';
     $body .= qq(<div class="$line_class{$kind}">$mark$shown</div>\n);
@@ -229,12 +231,19 @@ HEAD
 }
 
 %handler = $medium eq 'html' ? %html : %terminal;
+my %unescape = ('\\' => '\\', t => "\t", n => "\n");
 while (my $event = <STDIN>) {
     chomp $event;
     my ($kind, @fields) = split /\t/, $event, -1;
     my $routine = $handler{$kind} or next;
-    # A program's line is one field, tabs and all.
-    @fields = (join "\t", @fields) if $kind =~ /^(out|err|server|kline)/;
+    s/\\([\\tn])/$unescape{$1}/g for @fields;
+    $! = 0;
     $routine->(@fields);
+    # Output that cannot be written (a full disk, a closed descriptor) ends the tour, told once.
+    my $why = "$!";
+    if ($medium eq 'terminal' && STDOUT->error) {
+        print STDERR "tour: output error: $why\n";
+        POSIX::_exit(1); # not perl's own exit, which would try the write again and say so
+    }
 }
 write_page($ARGV[0]) if $medium eq 'html';

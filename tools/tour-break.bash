@@ -9,7 +9,7 @@
 #   no_break WHY       where the program examines no call worth breaking.
 # The block counts only when strace marks the call "(INJECTED)" and the program's status or
 # messages differ from a normal run of the same command line (the stop's own last run when it
-# was that line): it says which.
+# was that line, or its launch when it gave the status): it says which.
 
 breaking=0 # 1 under --break
 breaks_made=0
@@ -31,6 +31,9 @@ breaks() {
     if [ "$line" = "$last_line" ] && [ -f "$work_dir/run.log" ]; then
         cp "$work_dir/run.log" "$normal"
         normal_status=$last_status
+    elif [ "$line" = "$launched_line" ] && [ -n "$launched_status" ]; then
+        cp "$work_dir/launch.log" "$normal"
+        normal_status=$launched_status
     else # a normal run of this line first, not shown
         : > "$normal"
         run_events --log "$normal" -- "$line" > /dev/null &
@@ -39,7 +42,9 @@ breaks() {
     fi
     local leaks=
     [ "${build[sanitizers]}" != none ] && leaks="-E ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 "
-    local injected="strace -f -qq -o $file -e trace=$calls -e inject=$calls:error=$errno:when=$when $leaks-- $prog"
+    # Only the program's own process is traced (a shell that system() starts keeps its calls), and
+    # -I 2 lets a signal that ends strace end the program too.
+    local injected="strace -I 2 -qq -o $file -e trace=$calls -e inject=$calls:error=$errno:when=$when $leaks-- $prog"
     show_command "${line//"$prog"/"$injected"}"
     : > "${work_dir:?}/break.log"
     run_events --status --log "$work_dir/break.log" -- "${line//"$prog"/"$injected"}" &

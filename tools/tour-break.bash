@@ -18,7 +18,7 @@ breaks() {
     [ "$breaking" -eq 1 ] || return 0
     local calls=$1 errno=$2 when=$3 line=$4
     shift 4
-    emit break-begin "${calls%%,*}" "$errno" "$when"
+    emit break-begin "${calls//,/ or }" "$errno" "$when"
     if [ -n "$trace_problem" ]; then
         emit break-absent "not shown: ${trace_problem#nothing to show: }"
         emit break-end

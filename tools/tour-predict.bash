@@ -56,9 +56,11 @@ score() { # at the end of the tour
     return 0
 }
 
+letters=abcdefghijklmnopqrstuvwxyz # of the choices, in order
+
 choice_text() { # "b) 3" for index 1, nothing for none
     [ -n "$1" ] || return 0
-    printf '%s) %s' "$(printf "\\x$(printf %x $((97 + $1)))")" "${question_choices[$1]}"
+    printf '%s) %s' "${letters:$1:1}" "${question_choices[$1]}"
 }
 
 # The lowest and highest number choice $1 stands for ("-" when it stands for no number).
@@ -96,8 +98,8 @@ choice_index() {
 reply_choice() {
     local reply=${1//[[:space:]]/}
     if [[ $reply =~ ^[a-zA-Z]$ ]]; then
-        local i=$(( $(printf '%d' "'${reply,}") - 97 ))
-        [ "$i" -lt "${#question_choices[@]}" ] && echo "$i"
+        local before=${letters%%"${reply,}"*}
+        [ "${#before}" -lt "${#question_choices[@]}" ] && echo "${#before}"
     elif [[ $reply =~ ^[0-9]{1,9}$ ]] && any_range; then
         choice_index "$reply"
     else

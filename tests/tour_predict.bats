@@ -82,9 +82,17 @@ stand_in() {
     # three refusals, where the real one has thousands
     stand_in spill 'n=$(wc -c); echo "read $n bytes" >&2; for i in 1 2 3; do echo "nwrite = -1, errno = 11" >&2; done
         head -c "$n" /dev/zero; echo "nwrite = $n, errno = 0" >&2'
+    stand_in pairjoin 'echo "total iterations: 7"'
+    stand_in tickmeter 'printf "parent times\n\tuser CPU:   0.50 secs\nchild times\n\tuser CPU:   0.01 secs\n"'
+    stand_in client 'echo "connect: Operation now in progress" >&2; echo "error:Connection timed out"; exit 1'
+    stand_in interleave 'echo "output from parent"; echo "output from child"'
     export SYSZOO_BIN=$fake/bin SYSZOO_BUILD_INFO=$BUILD_INFO
-    run --separate-stderr tour --predict farewell shellrun oldstyle spill < /dev/null
+    run --separate-stderr tour --predict farewell shellrun oldstyle spill pairjoin tickmeter client interleave < /dev/null
     assert_success
+    assert_line "Answer: a) fewer than 10. (the line 'total iterations: ...')"
+    assert_line --regexp "^Answer: a\) the program's own\. "
+    assert_line "Answer: c) Connection timed out. (the line 'error:...')"
+    assert_line "Answer: a) the parent's line, then the child's. (its two lines of output)"
     assert_line "Answer: b) second, first, first. (its lines '... exit handler')"
     assert_line "Answer: c) 2. (the line 'status ...')"
     assert_line "Answer: b) nothing. (its line of output)"

@@ -162,3 +162,27 @@ chromium_on() {
     done
     tour_left_nothing "$mark"
 }
+
+@test "--html shows each question before its run, its answer folded away in a closed details" {
+    run --separate-stderr tour --html "$page" farewell samples
+    assert_success
+    # four stops, four questions, each with one answer folded away and none left open
+    [ "$(grep -c '^<div class="predict"><p><strong>Predict:</strong> ' "$page")" -eq 4 ]
+    [ "$(grep -c '<details class="answer"><summary>Answer</summary><p>Answer: ' "$page")" -eq 4 ]
+    run ! grep -q '<details[^>]* open' "$page"
+    grep -qF '<p>Answer: a) first, first, second. (its lines &#39;... exit handler&#39;)</p></details></div>' "$page"
+    # the question comes before the command it is about
+    [ "$(grep -n 'Predict:</strong> In which order' "$page" | cut -d: -f1)" -lt \
+        "$(grep -n '<div class="c">\$ [^ ]*/farewell</div>' "$page" | cut -d: -f1)" ]
+}
+
+@test "in a real browser with JavaScript off every answer is closed when the page loads" {
+    command -v chromium > /dev/null ||
+        skip "chromium is not installed (Debian package chromium): the page was not loaded in a browser"
+    run --separate-stderr tour --html "$page" farewell samples
+    assert_success
+    chromium_on "$page" --dump-dom > "$BATS_TEST_TMPDIR/dom.html"
+    dom=$BATS_TEST_TMPDIR/dom.html
+    [ "$(grep -o '<details class="answer"' "$dom" | wc -l)" -eq 4 ]
+    run ! grep -qE '<details class="answer"[^>]* open' "$dom"
+}

@@ -8,7 +8,10 @@
 # note TEXT, command TEXT [ASIDE], out/err/server LINE, out-part/out-end (and err-, server-)
 # for a line that arrives in pieces, status N, kernel-begin, kcommand TEXT, kline LINE,
 # kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
-# meta LABEL VALUE, end. HTML escaping happens here, in html_text, and nowhere else.
+# meta LABEL VALUE, end; for --predict: question TEXT CHOICE..., prompt TEXT, answer VERDICT
+# RIGHT GUESS WHERE (VERDICT held, missed, unanswered, shown or undecided), score RIGHT ASKED;
+# for --break: break-begin CALL ERRNO WHEN, break-result TEXT, break-absent TEXT, break-none
+# TEXT, break-end. HTML escaping happens here, in html_text, and nowhere else.
 use strict;
 use warnings;
 use POSIX ();
@@ -37,6 +40,25 @@ sub wrapped {
     $text =~ s/ +$//;
     return "$out$text\n";
 }
+
+# The verdict on a prediction, in words; RIGHT and GUESS are choices as "b) 3".
+sub verdict_text {
+    my ($verdict, $right, $guess, $where) = @_;
+    my $why = length $where ? " ($where)" : '';
+    return "The run did not decide it this time$why." if $verdict eq 'undecided';
+    return "Prediction held: $right.$why" if $verdict eq 'held';
+    return "Prediction missed: you said $guess; the run says $right.$why" if $verdict eq 'missed';
+    return "No prediction; the run says $right.$why" if $verdict eq 'unanswered';
+    return "Answer: $right.$why";
+}
+
+sub ordinal {
+    my ($n) = @_;
+    my $suffix = $n % 100 >= 11 && $n % 100 <= 13 ? 'th' : (qw(th st nd rd th th th th th th))[$n % 10];
+    return "$n$suffix";
+}
+
+sub break_heading { 'the ' . ($_[2] == 1 ? 'first' : ordinal($_[2])) . " call of $_[0] fails with $_[1]" }
 
 my %mid_line; # stream kind => a part of a line is out, its end is not
 my %line_mark = (out => '', err => '! ', server => '  [server] ');
@@ -73,6 +95,18 @@ my %terminal = (
     knote => sub { print "  $dim($_[0])$plain\n" },
     'kernel-absent' => sub { print "${bold}What the kernel saw:$plain $dim$_[0]$plain\n" },
     ask => sub { print "\n$dim($_[0])$plain " },
+    question => sub {
+        my ($text, @choices) = @_;
+        print "${bold}Predict:$plain ", wrapped($text);
+        printf "  %s) %s\n", chr(97 + $_), $choices[$_] for 0 .. $#choices;
+    },
+    prompt => sub { print "$dim($_[0])$plain > " },
+    answer => sub { print $bold, wrapped(verdict_text(@_)) =~ s/\n$//r, "$plain\n" },
+    score => sub { print "\n${bold}Predictions: $_[0] of $_[1] predicted.$plain\n" },
+    'break-begin' => sub { print "${bold}Broken on purpose:$plain ", wrapped(break_heading(@_) . ', under strace:') },
+    'break-result' => sub { print "$dim($_[0])$plain\n" },
+    'break-absent' => sub { print "${bold}Broken on purpose:$plain $dim$_[0]$plain\n" },
+    'break-none' => sub { print "${bold}Broken on purpose:$plain ", wrapped("nothing: $_[0]") },
     end => sub { print "\n${bold}End of the tour.$plain\n" },
 );
 for my $kind (qw(out err server)) {
@@ -115,6 +149,7 @@ sub html_text {
 
 my ($body, @contents, @meta, $source_path, $source_name, $folder_open) = ('');
 my %partial;
+my $answer_slot = "\0answer\0"; # where a question's answer goes, once the run has decided it
 my %line_class = (out => 'o', err => 'e', server => 's');
 sub html_line {
     my ($kind, $text) = @_;
@@ -126,6 +161,7 @@ sub html_line {
 }
 
 sub end_stop_html {
+    $body =~ s/\Q$answer_slot\E//g; # a question the stop could not answer
     if (defined $source_path && open my $fh, '<:raw', $source_path) {
         my @lines = <$fh>;
         $body .= sprintf qq(<details class="source"><summary>%s, %d lines</summary>\n<pre>),
@@ -182,6 +218,29 @@ my %html = (
         $body .= '<p class="note"><strong>What the kernel saw:</strong> ' . html_text($_[0]) . "</p>\n";
     },
     ask => sub { print STDERR "($_[0]) " },
+    # The answer is folded away where the question is, closed: a reader predicts first.
+    question => sub {
+        my ($text, @choices) = @_;
+        $body .= '<div class="predict"><p><strong>Predict:</strong> ' . html_text($text) . qq(</p>\n<ol type="a">);
+        $body .= '<li>' . html_text($_) . '</li>' for @choices;
+        $body .= "</ol>\n$answer_slot</div>\n";
+    },
+    answer => sub {
+        my $shown = html_text(verdict_text(@_));
+        $body =~ s/\Q$answer_slot\E/<details class="answer"><summary>Answer<\/summary><p>$shown<\/p><\/details>/;
+    },
+    'break-begin' => sub {
+        $body .= '<div class="break"><p><strong>Broken on purpose:</strong> '
+            . html_text(break_heading(@_)) . ", under strace:</p>\n";
+    },
+    'break-result' => sub { $body .= '<p class="note">(' . html_text($_[0]) . ")</p>\n" },
+    'break-end' => sub { $body .= "</div>\n" },
+    'break-absent' => sub {
+        $body .= '<p class="note"><strong>Broken on purpose:</strong> ' . html_text($_[0]) . "</p>\n";
+    },
+    'break-none' => sub {
+        $body .= '<p class="note"><strong>Broken on purpose:</strong> nothing: ' . html_text($_[0]) . "</p>\n";
+    },
     meta => sub { push @meta, [@_] },
     end => sub { },
 );

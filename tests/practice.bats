@@ -34,6 +34,7 @@ mend_farewell() {
     assert_success
     assert_line "Mend it here:"
     assert_line "  $area/farewell/src/proc/farewell.cpp"
+    assert_line "  $area/farewell/build/bin"
     assert_line --partial "What it shows: ./farewell prints"
 
     run practice check farewell
@@ -80,9 +81,12 @@ mend_farewell() {
     run practice start shellrun
     assert_success
     assert_line "Started before: your copy is as you left it."
-    run practice # resumes the first not done (server), and touches no other copy
+    run practice # goes on with the exercise under way, and touches no other copy
     assert_success
     assert_line --regexp '^started +shellrun +shellrun '
+    assert_line --regexp '^shellrun: '
+    run practice hint
+    assert_line --index 0 --partial "Hint 1 of 3: system returns"
     [ "$(tail -n 1 "$file")" = "// my note" ]
 
     # An edit outside the exercise's own file is an edit too.
@@ -227,6 +231,7 @@ Programs: blank
 Symptom: none
 Test: blank prints nothing and exits 0
 Hint: none
+Hint: none at all
 
 --- a/samples/blank.cpp
 +++ b/samples/blank.cpp
@@ -304,4 +309,42 @@ EOF
     [ "$status" -eq 2 ]
     assert_line "Not judged: server"
     assert_line --partial "port 5678 is in use"
+}
+
+@test "a set folder with no exercises, or a mistyped one, says so and fails" {
+    mkdir "$BATS_TEST_TMPDIR/empty"
+    for set in "$BATS_TEST_TMPDIR/empty" "$BATS_TEST_TMPDIR/no such set"; do
+        SYSZOO_EXERCISES=$set run --separate-stderr practice
+        [ "$status" -eq 2 ]
+        [ -z "$output" ]
+        [[ $stderr == "practice: no exercises in $set "* ]]
+    done
+}
+
+@test "without strace, the exercises without a kernel check work, and one with it names strace" {
+    path_without "$BATS_TEST_TMPDIR/path" strace
+    PATH=$BATS_TEST_TMPDIR/path run practice list
+    assert_success
+    assert_line --regexp '^not-started +farewell '
+    PATH=$BATS_TEST_TMPDIR/path run practice hint farewell
+    assert_success
+    practice start postbox > /dev/null
+    PATH=$BATS_TEST_TMPDIR/path run --separate-stderr practice check postbox
+    [ "$status" -eq 2 ]
+    [[ $stderr == *"practice: missing: strace (strace)"* ]]
+}
+
+@test "the proof refuses a name the runner cannot use, and an exercise without its hints" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    cp "$ROOT"/exercises/*-samples.patch "$set_dir/1-give up.patch"
+    grep -v '^Hint: The format' "$ROOT"/exercises/*-samples.patch | grep -v '^Hint: A line of text' \
+        > "$set_dir/2-hintless.patch"
+    SYSZOO_EXERCISES=$set_dir run practice prove
+    assert_failure 1
+    assert_line --regexp '^FAILED 1-give up.patch +a name of letters, digits and dashes only'
+    assert_line --regexp '^FAILED hintless +a learner needs a Symptom and two or three Hints \(1 given\)$'
+    SYSZOO_EXERCISES=$set_dir run practice list
+    assert_success
+    refute_output --partial "give"
 }

@@ -100,3 +100,20 @@ break_blocks() {
     assert_line "(the reaction differs from the normal run: status 1, where it was 0)"
     assert_line --partial "Broken on purpose: nothing: blank examines no call"
 }
+
+@test "a break's call count includes the loader's start-up calls, so charcopy's second read fails" {
+    need_fault_injection
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+    # what ./tour does for charcopy's break: its WHEN (2), plus the build's start-up calls
+    declare -A build=([sanitizers]=$(awk -F'\t' '$1 == "sanitizers" { print $2 }' "$BUILD_INFO"))
+    local bin_dir=$BIN work_dir=$BATS_TEST_TMPDIR breaking=1
+    source "$ROOT/tools/tour-break.bash"
+    seq 2000 > "$work_dir/numbers"
+    local when=$((2 + $(startup_calls read)))
+    run bash -c 'strace -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when="$1" -- \
+        "$2" < "$3/numbers" > "$3/copy"' - "$when" "$BIN/charcopy" "$work_dir"
+    assert_failure 1
+    assert_output "input error: Input/output error"
+    # the first read of standard input went through and was copied
+    [ "$(wc -c < "$work_dir/copy")" -eq 4096 ]
+}

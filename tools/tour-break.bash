@@ -3,8 +3,8 @@
 # by strace's fault injection, to show how the program copes. A stop file says, after its runs,
 #   breaks CALLS ERRNO WHEN COMMAND WHY...
 #       CALLS the call's names, comma-separated (a 32-bit build's names too: send,sendto);
-#       WHEN which of the program's own calls of that name fails (1 is the first; what a
-#       sanitizer's start-up makes is added here); COMMAND the command line, with $prog where
+#       WHEN which of the program's own calls of that name fails (1 is the first; what the
+#       loader and a sanitizer's start-up make is added here); COMMAND the command line, with $prog where
 #       the program runs; WHY one sentence on why the program's reaction is the sound one.
 #   no_break WHY       where the program examines no call worth breaking.
 # The block counts only when strace marks the call "(INJECTED)" and the program's status or
@@ -73,11 +73,11 @@ no_break() {
 }
 
 # How many calls of $1 (names, comma-separated) the run-time of this build makes before main, as
-# the program that does nothing (blank) shows: a sanitizer's start-up makes some, a plain build
-# none worth counting.
+# the program that does nothing (blank) shows: the loader's read of the C library in any build,
+# and more in a sanitizer's start-up.
 declare -A startup_count=()
 startup_calls() {
-    if [ "${build[sanitizers]}" = none ] || [ ! -x "$bin_dir/blank" ]; then
+    if [ ! -x "$bin_dir/blank" ]; then
         echo 0
         return 0
     fi

@@ -103,3 +103,19 @@ stand_in() {
     assert_output --partial "Prediction missed: you said a) first, first, second; the run says b) second, first, first."
     assert_line "Predictions: 0 of 1 predicted."
 }
+
+@test "relay's answer is gdb's value of ret, not a value gdb printed before it or the program's line" {
+    # a stand-in debugger: finish reports the value returned ($1), then 'print ret' shows 0
+    mkdir -p "$BATS_TEST_TMPDIR/path"
+    printf '#!/bin/bash\n%s\n' 'echo "Value returned is \$1 = 10"; echo "\$2 = 0"; echo "make_key returns 10"' \
+        > "$BATS_TEST_TMPDIR/path/gdb"
+    chmod +x "$BATS_TEST_TMPDIR/path/gdb"
+    PATH=$BATS_TEST_TMPDIR/path:$PATH run --separate-stderr tour --predict relay < /dev/null
+    assert_success
+    assert_line --regexp "^Answer: a\) 0, as nothing has been stored yet\. "
+    # the real debugger: its value, 10
+    command -v gdb > /dev/null || return 0
+    run --separate-stderr tour --predict relay < /dev/null
+    assert_success
+    assert_line --regexp "^Answer: b\) 10\. "
+}

@@ -78,6 +78,7 @@ break_blocks() {
     PATH=$BATS_TEST_TMPDIR/tools:$PATH run --separate-stderr tour --break farewell
     assert_success
     assert_line "Broken on purpose: not shown: strace cannot trace here (strace: ptrace(PTRACE_TRACEME, ...): Operation not permitted)."
+    [ "$(grep -c '^Broken on purpose:' <<< "$output")" -eq 1 ]
     assert_line "second exit handler"
     assert_line "End of the tour."
 }

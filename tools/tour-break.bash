@@ -18,12 +18,11 @@ breaks() {
     [ "$breaking" -eq 1 ] || return 0
     local calls=$1 errno=$2 when=$3 line=$4
     shift 4
-    emit break-begin "${calls//,/ or }" "$errno" "$when"
-    if [ -n "$trace_problem" ]; then
+    if [ -n "$trace_problem" ]; then # one line says why
         emit break-absent "not shown: ${trace_problem#nothing to show: }"
-        emit break-end
         return 0
     fi
+    emit break-begin "${calls//,/ or }" "$errno" "$when"
     when=$((when + $(startup_calls "$calls")))
     breaks_made=$((breaks_made + 1))
     local file=$work/break.$breaks_made normal=$work_dir/break.$breaks_made.normal

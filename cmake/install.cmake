@@ -30,8 +30,9 @@ foreach(folder IN LISTS source_folders)
 endforeach()
 
 install(PROGRAMS tour DESTINATION ${SYSZOO_SHARE_DIR})
-install(FILES tools/tour-render.pl tools/tour-run.pl tools/tour-trace.awk tools/tour-page.css
-              tools/tour-try.tour tools/packages.bash tools/packages.list
+install(PROGRAMS tools/tour-render.pl tools/tour-run.pl DESTINATION ${SYSZOO_SHARE_DIR}/tools)
+install(FILES tools/tour-trace.awk tools/tour-page.css tools/tour-try.tour tools/packages.bash
+              tools/packages.list
         DESTINATION ${SYSZOO_SHARE_DIR}/tools)
 install(PROGRAMS tools/syszoo DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES tools/syszoo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -163,3 +163,31 @@ client_lines() {
     done
     tour_left_nothing "$mark"
 }
+
+@test "TERM or a hang-up while a program runs ends the tour at once, with its status and no stray text" {
+    out=$BATS_TEST_TMPDIR/out
+    err=$BATS_TEST_TMPDIR/err
+    for signal in TERM:143 HUP:129; do
+        SYSZOO_MARK=$mark "$ROOT/tour" pairhalt > "$out" 2> "$err" 3>&- &
+        pid=$!
+        wait_until "grep -q 'pairhalt\$' '$out' 2> /dev/null" 10
+        sleep 0.5 # pairhalt runs for about 10 s
+        kill -"${signal%:*}" "$pid"
+        status=0
+        wait_bounded "$pid" 4 || status=$?
+        [ "$status" -eq "${signal#*:}" ]
+        run ! grep -qxE '(\x1b\[31m)?! (\x1b\[0m)?' "$out" # no mark of a line never written
+        run ! grep -q Terminated "$out" "$err"
+        wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+        tour_left_nothing "$mark"
+    done
+}
+
+@test "a reader that stops reading ends the tour quietly, and nothing is left behind" {
+    err=$BATS_TEST_TMPDIR/err
+    SYSZOO_MARK=$mark "$ROOT/tour" server proc 2> "$err" 3>&- | head -n 3 > /dev/null
+    run ! grep -q 'write error' "$err"
+    [ ! -s "$err" ]
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 5
+    tour_left_nothing "$mark"
+}

@@ -71,6 +71,38 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     tour_left_nothing "$mark"
 }
 
+@test "--html checks its target before any stop runs: a folder or an unwritable place is refused" {
+    folder=$BATS_TEST_TMPDIR/pages
+    mkdir "$folder"
+    run --separate-stderr tour --html "$folder" farewell
+    assert_failure 2
+    [ "$stderr" = "tour: $folder is a folder: name the file to write (--html FOLDER/tour.html)" ]
+    [ -z "$(ls -A "$folder")" ]
+
+    # /proc takes no new files, whoever asks (root too)
+    run --separate-stderr tour --html /proc/tour.html farewell
+    assert_failure 2
+    [ "$stderr" = "tour: cannot write /proc/tour.html" ]
+
+    # one stop is one stop
+    run --separate-stderr tour --html "$page" farewell
+    assert_success
+    [ "$stderr" = $'tour: recording farewell\ntour: 1 stop recorded in '"$page" ]
+    tour_left_nothing "$mark"
+}
+
+@test "the page keeps blank lines, and escapes the tour's own quotes as the programs' ones" {
+    SYSZOO_TOUR_TRY="printf 'a\\n\\nb\\n'" run --separate-stderr tour --html "$page" relay try
+    assert_success
+    # an empty line keeps its height
+    [ "$(grep -A 2 '^<div class="o">a</div>$' "$page")" = $'<div class="o">a</div>\n<div class="o"><br></div>\n<div class="o">b</div>' ]
+    if command -v gdb > /dev/null; then # gdb's empty line before "Breakpoint 1, number"
+        grep -B 1 '^<div class="o">Breakpoint 1, ' "$page" | grep -qx '<div class="o"><br></div>'
+    fi
+    grep -qF "Each caller keeps the result in its own &#39;ret&#39;." "$page"
+    tour_left_nothing "$mark"
+}
+
 # Run headless Chromium with JavaScript off (a fresh profile whose settings block it) on file $1,
 # with further arguments $2... Its home is the profile's folder too: it would leave its crash
 # reports and caches in the user's.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour's kernel view (--syscalls) on quick stops, its stepping (--step) through a
 # pseudo-terminal, and the source pointer of each stop.
-# ctest: TIMEOUT 90 PRIVATE_IPC port_5678 message_queue_0x12345
+# ctest: TIMEOUT 180 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -88,6 +88,11 @@ exit_group(0) = ?' ]
     assert_line --regexp '^  [0-9]+ +(_new)?p?select[a-z0-9_]*\([0-9]+, \[[0-9]+\], NULL, NULL, NULL(, NULL)?\) += 1 \(in \[[0-9]+\]\)$'
     assert_line --regexp '^  [0-9]+ +read\([0-9]+, ".*"\.\.\., 256\) += 88$'
     assert_line --regexp '^  [0-9]+ +bind\(3, .*\) = -1 EADDRINUSE '
+    # perror's line on the server's terminal goes through the copy of 2 that dup returned
+    fd=$(sed -nE 's/^  [0-9]+ +dup\(2\) += ([0-9]+)$/\1/p' <<< "$output" | head -n 1)
+    [ -n "$fd" ]
+    assert_line --regexp "^  [0-9]+ +write\\($fd, \"bind: Success\\\\n\", 14\\) += 14\$"
+    assert_line "  (descriptor $fd is the copy of 2 that dup made: perror writes through it)"
     # spill: the pipe takes 64 KiB, then the refusals, listed once and counted
     assert_line --regexp '^  [0-9]+ +write\(1, ".*"\.\.\., 100000\) += 65536$'
     assert_line --regexp '^  [0-9]+ +fcntl(64)?\(1, F_SETFL, O_WRONLY\|O_NONBLOCK\) += 0$' # fcntl64: 32-bit
@@ -174,5 +179,56 @@ answer_at() {
     tr -d '\r' < "$out" > "$out.lines"
     grep -q '(the tour ends here, as asked)' "$out.lines"
     run ! grep -q '^-- blank' "$out.lines"
+    tour_left_nothing "$mark"
+}
+
+# The kernel block of stop $1 in the tour's output on standard input.
+kernel_block() {
+    awk -v stop="-- $1:" 'index($0, stop) == 1 { on = 1 } on && /^What the kernel saw/ { block = 1 }
+        block && /^$/ { exit } block'
+}
+
+@test "the kernel's view hides nothing of a race, and explains or leaves out what the lesson is not about" {
+    need_tracing
+    run --separate-stderr tour --syscalls catcher interleave
+    assert_success
+    # catcher installs its handler with sigaction, which is what the block says
+    block=$(kernel_block catcher <<< "$output")
+    grep -qE '^  [0-9]+ +rt_sigaction\(SIGUSR1, \{sa_handler=[^,]*, sa_mask=\[USR1 USR2\], sa_flags=[A-Z_|]*SA_RESTART' <<< "$block"
+    grep -q 'sigaction() call is one rt_sigaction' <<< "$block"
+    [[ $block != *'signal()'* ]] # ($output stays the tour's: no run here)
+    # interleave: one write of one byte per character printed, every one of them listed
+    block=$(kernel_block interleave <<< "$output")
+    # (37 of them: "output from child" and "output from parent", with their newlines)
+    [ "$(grep -cE '^  [0-9]+ +write\(1, ".{1,2}", 1(\) += 1| <unfinished \.\.\.>)$' <<< "$block")" -eq 37 ]
+    [[ $block != *'more like this'* ]]
+    tour_left_nothing "$mark"
+}
+
+@test "pairjoin's kernel view shows the joins' futex waits, not a wait for stdio's lock" {
+    # Whether a thread finds stdio's lock taken is up to the scheduler: a stand-in for strace
+    # writes a trace where one did, and runs the program untraced.
+    fake=$BATS_TEST_TMPDIR/fake
+    mkdir "$fake"
+    cat > "$fake/trace" << 'TRACE'
+500   clone3({flags=CLONE_VM|CLONE_FS|CLONE_FILES|CLONE_SIGHAND|CLONE_THREAD|CLONE_SYSVSEM|CLONE_SETTLS|CLONE_PARENT_SETTID|CLONE_CHILD_CLEARTID, child_tid=0x7f0000002990, parent_tid=0x7f0000002990, exit_signal=0, stack=0x7f0000000000, stack_size=0x7fff00, tls=0x7f00000026c0} => {parent_tid=[501]}, 88) = 501
+500   clone3({flags=CLONE_VM|CLONE_FS|CLONE_FILES|CLONE_SIGHAND|CLONE_THREAD|CLONE_SYSVSEM|CLONE_SETTLS|CLONE_PARENT_SETTID|CLONE_CHILD_CLEARTID, child_tid=0x7f0000004990, parent_tid=0x7f0000004990, exit_signal=0, stack=0x7f0000003000, stack_size=0x7fff00, tls=0x7f00000046c0} => {parent_tid=[502]}, 88) = 502
+502   futex(0x7f0000009a70, FUTEX_WAIT_PRIVATE, 2, NULL) = 0
+500   futex(0x7f0000004990, FUTEX_WAIT_BITSET|FUTEX_CLOCK_REALTIME, 502, NULL, FUTEX_BITSET_MATCH_ANY) = 0
+502   exit(0)                           = ?
+500   futex(0x7f0000002990, FUTEX_WAIT_BITSET|FUTEX_CLOCK_REALTIME, 501, NULL, FUTEX_BITSET_MATCH_ANY) = 0
+501   exit(0)                           = ?
+500   write(1, "task2 count: 0\n", 15) = 15
+500   exit_group(0)                     = ?
+TRACE
+    printf '#!/bin/sh\n# strace -f -A -o FILE [-E ...] -- COMMAND...\nwhile [ "$1" != -- ]; do [ "$1" = -o ] && out=$2; shift; done\nshift\n[ "${out:-/dev/null}" = /dev/null ] || cat "%s" > "$out"\nexec "$@"\n' \
+        "$fake/trace" > "$fake/strace"
+    chmod +x "$fake/strace"
+    PATH=$fake:$PATH run --separate-stderr tour --syscalls pairjoin
+    assert_success
+    assert_line "total iterations: 10"
+    [ "$(grep -c 'FUTEX_WAIT_BITSET' <<< "$output")" -eq 2 ]
+    refute_output --partial FUTEX_WAIT_PRIVATE
+    assert_line --regexp '^  \(left out: [0-9]+ other calls?: .*futex 1'
     tour_left_nothing "$mark"
 }

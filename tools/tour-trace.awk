@@ -25,7 +25,11 @@ function flush() { if (hidden > 0) print "kmore", hidden; hidden = 0 }
         keep = as_seen ~ filter
         if (rest ~ /<unfinished \.\.\.>$/) pending[pid] = keep
     }
-    if (name == "dup" && match(rest, /^dup\(2\) += [0-9]+/)) copy_of_2[pid, substr(rest, RSTART + 9, RLENGTH - 9) + 0] = 1
+    if (name == "dup" && rest ~ /^dup\(2\) += [0-9]+/) {
+        n = rest
+        sub(/^dup\(2\) += /, "", n)
+        copy_of_2[pid, n + 0] = 1
+    }
     if (name == "close" && match(rest, /^close\([0-9]+\)/)) delete copy_of_2[pid, substr(rest, 7, RLENGTH - 7) + 0]
     if (!keep) {
         if (name != "") { left[name]++; nleft++ }

@@ -4,6 +4,10 @@
 // Watch: "SYNC flag set" and "NODUMP flag set"; lsattr then shows S (synchronous updates) and
 //        d (no dump). The word is the file's whole new attribute set, not two bits added to the
 //        old one. Filesystems without attributes refuse: "ioctl: Operation not supported".
+//        A line that cannot be written (standard output closed, or a full device) is reported
+//        on standard error as "output error", with status 1.
+#include "stdstreams.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -13,6 +17,9 @@
 
 int main(int argc, char *argv[])
 {
+    fill_std_fds(); // before the file: it must not take the number of a closed stream
+    atexit(report_lost_output);
+
     if (argc != 2) {
         puts("USAGE: attrmark {filename}");
         exit(1);

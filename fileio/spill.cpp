@@ -3,11 +3,13 @@
 // Run:   ./spill < big-file 2> log | (sleep 1; cat > /dev/null)
 // Watch: "read N bytes", then one "nwrite = R, errno = E" line per write attempt. While the
 //        reader sleeps the pipe fills and attempts are refused at once (R = -1, E = 11, EAGAIN);
-//        the positive results add up to N. Standard output is blocking again afterwards.
+//        the positive results add up to N. Standard output is blocking again afterwards, also
+//        when Ctrl-C (or kill) ends the program half-way, and while Ctrl-Z holds it stopped.
 #include "errlib.h"
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -35,6 +37,71 @@ bool worth_retrying(int err)
     err_sys("write error");
 }
 
+// --- Interrupted half-way ----------------------------------------------------------------------
+// O_NONBLOCK belongs to the open file description, which on a terminal the shell shares: a
+// spill ended or stopped with it on would leave the shell's next command facing EAGAIN. The
+// handlers below turn it off first, with nothing but async-signal-safe calls (fcntl, sigaction,
+// sigprocmask, raise), and then let the signal do what it would have done.
+
+constexpr std::array ending_signals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void set_handler(int sig, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    for (const int other : ending_signals)
+        sigaddset(&action.sa_mask, other); // one handler at a time
+    sigaddset(&action.sa_mask, SIGTSTP);
+    action.sa_flags = SA_RESTART; // a stop and a go do not cut the read or a write short
+    sigaction(sig, &action, nullptr);
+}
+
+// Turn O_NONBLOCK on or off with fcntl alone; returns whether it was on.
+bool switch_nonblocking(bool on)
+{
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags < 0)
+        return false;
+    fcntl(STDOUT_FILENO, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK);
+    return (flags & O_NONBLOCK) != 0;
+}
+
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT: blocking again, then the same signal ends the program as it
+// would have, with the status a shell shows as 128 + its number.
+void end_blocking(int sig)
+{
+    switch_nonblocking(false);
+    set_handler(sig, SIG_DFL);
+    raise(sig); // held back until this handler returns; then it ends the program
+}
+
+// SIGTSTP (Ctrl-Z): blocking while stopped, non-blocking again when SIGCONT lets it go on.
+void stop_blocking(int sig)
+{
+    const int saved_errno = errno;
+    const bool was_nonblocking = switch_nonblocking(false);
+
+    set_handler(sig, SIG_DFL);
+    sigset_t just_this;
+    sigemptyset(&just_this);
+    sigaddset(&just_this, sig);
+    sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+    raise(sig); // stops here; SIGCONT resumes here
+
+    if (was_nonblocking)
+        switch_nonblocking(true);
+    set_handler(sig, stop_blocking);
+    errno = saved_errno;
+}
+
+void catch_interruptions()
+{
+    for (const int sig : ending_signals)
+        set_handler(sig, end_blocking);
+    set_handler(SIGTSTP, stop_blocking);
+}
+
 } // namespace
 
 int main()
@@ -43,6 +110,7 @@ int main()
     int ntowrite = static_cast<int>(read(STDIN_FILENO, buf.data(), buf.size()));
     fprintf(stderr, "read %d bytes\n", ntowrite);
 
+    catch_interruptions(); // from here on, an interrupted spill leaves the flag off
     set_fl(STDOUT_FILENO, O_NONBLOCK);
 
     const char *ptr = buf.data();

@@ -3,6 +3,8 @@
 // Run:   ./postbox; ./postbox; ipcs -q
 // Watch: both runs print the same identifier: the second opens the queue that the first
 //        created. The queue outlives the program; remove it with  ipcrm -Q 0x12345
+#include "stdstreams.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <sys/msg.h>
@@ -23,5 +25,6 @@ int main()
         perror("msgget");
         exit(1);
     }
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

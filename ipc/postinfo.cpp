@@ -4,6 +4,8 @@
 // Run:   ./postbox; ./postinfo
 // Watch: uid and cuid are your effective user ID, gid and cgid your group's; the mode is 666;
 //        size is the most bytes the queue may hold (compare  ipcs -q -i ID), not what it holds.
+#include "stdstreams.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <sys/msg.h>
@@ -36,5 +38,6 @@ int main()
     // The byte limit is an unsigned long in both 32- and 64-bit builds (4 and 8 bytes); a
     // privileged user may raise it past the largest int, so it is not narrowed for printing.
     printf("size:%lu\n", info.msg_qbytes);
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

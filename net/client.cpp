@@ -6,7 +6,10 @@
 //        once. "error:Success" on standard output: the pending error was 0, so the greeting
 //        "TCP TEST\n" and its terminating zero byte went out. With no server: "error:Connection
 //        refused" and status 1. A connect that fails at once (no route, say) is reported the
-//        same way, with its own error.
+//        same way, with its own error. A line that cannot be written (standard output closed,
+//        or a full device) is reported on standard error as "output error", with status 1.
+#include "stdstreams.h"
+
 #include <arpa/inet.h>
 #include <array>
 #include <cerrno>
@@ -27,15 +30,17 @@ constexpr std::size_t greeting_size = 10;
 
 [[noreturn]] void fail(const char *what)
 {
-    fflush(stdout);
     perror(what);
-    exit(1);
+    exit(1); // report_lost_output then writes out standard output, or reports its loss
 }
 
 } // namespace
 
 int main()
 {
+    fill_std_fds(); // before the socket: it must not take the number of a closed stream
+    atexit(report_lost_output);
+
     std::array<char, greeting_size> greeting{};
     memcpy(greeting.data(), "TCP TEST\n", greeting.size()); // nine characters and a zero byte
 

@@ -5,6 +5,9 @@
 //        client sends after "read:" (at most 256 bytes a read), and "connection closed" when a
 //        client goes. Redirected to a file or pipe, standard output is block-buffered: the
 //        lines show only when the buffer fills, and an interrupt discards what it still holds.
+//        Started with standard output or error closed, it serves on and what it prints is lost.
+#include "stdstreams.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
@@ -166,6 +169,8 @@ void serve_client(watch_list &w, int fd)
 
 int main()
 {
+    fill_std_fds(); // before the listener: no socket may take the number of a closed stream
+
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = inet_addr(listen_address);

@@ -2,9 +2,11 @@
 // registration.
 //
 // Run:   ./farewell
-// Watch: "main is done" comes first; then my_exit1 runs twice (registered twice, and last), and
-//        my_exit2, registered first, runs last.
+// Watch: "main is done" comes first; then my_exit1 runs twice (registered twice, and last), then
+//        my_exit2, registered before it. report_lost_output, registered first of all, runs last:
+//        it reports lines that could not be written (./farewell > /dev/full), with status 1.
 #include "errlib.h"
+#include "stdstreams.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +27,11 @@ void my_exit2()
 
 int main()
 {
+    // First registered, last run: it writes out what the two handlers below left in the buffer
+    // of standard output, and reports a line that could not be written.
+    if (atexit(report_lost_output) != 0)
+        err_sys("can't register report_lost_output");
+
     if (atexit(my_exit2) != 0)
         err_sys("can't register my_exit2");
 

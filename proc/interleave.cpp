@@ -4,7 +4,8 @@
 // Run:   ./interleave
 // Watch: the characters of "output from child" and "output from parent" come out mixed, in an
 //        order that changes from run to run. The parent does not wait for its child, so the
-//        shell prompt may come back before the last characters.
+//        shell prompt may come back before the last characters. A character that cannot be
+//        written (./interleave > /dev/full) ends each process with "output error".
 #include "errlib.h"
 
 #include <cstdio>
@@ -21,7 +22,8 @@ void charatatime(const char *str)
 {
     setbuf(stdout, nullptr); // unbuffered in this process
     for (const char *ptr = str; *ptr != '\0'; ++ptr) {
-        putc(*ptr, stdout);
+        if (putc(*ptr, stdout) == EOF)
+            err_sys("output error");
         sleep(pause_seconds);
     }
 }

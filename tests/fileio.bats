@@ -133,6 +133,31 @@ setup() {
     exec 5>&-
 }
 
+@test "spill ended by a signal on a terminal that nobody reads leaves it blocking, by that signal" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # The terminal fills at once, and spill spins on refused writes until the signal comes.
+    head -c 100000 /dev/zero > "$in"
+    for sig in INT TERM HUP QUIT; do
+        run --separate-stderr "$TOOLS/pty_signal" "$sig" -- "$BIN/spill" < "$in"
+        assert_success
+        assert_output "$sig: ended by signal $(kill -l "$sig"), terminal blocking"
+    done
+}
+
+@test "spill stopped by Ctrl-Z leaves the terminal blocking, and makes it non-blocking when it goes on" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    head -c 100000 /dev/zero > "$in"
+    run --separate-stderr "$TOOLS/pty_signal" TSTP CONT TSTP CONT INT -- "$BIN/spill" < "$in"
+    assert_success
+    assert_output "TSTP: stopped by signal 20, terminal blocking
+CONT: running, terminal non-blocking
+TSTP: stopped by signal 20, terminal blocking
+CONT: running, terminal non-blocking
+INT: ended by signal 2, terminal blocking"
+    # It went on writing after each stop: the refusals continue to the end.
+    [ "$(tail -n 1 <<< "$stderr")" = "nwrite = -1, errno = 11" ]
+}
+
 # --- attrmark --------------------------------------------------------------------------------
 
 @test "attrmark without exactly one argument prints its usage on standard output" {
@@ -179,6 +204,55 @@ setup() {
     assert_failure 1
     assert_output ''
     [ "$stderr" = "ioctl: Operation not supported" ]
+}
+
+# Print the name of a fresh file in the build tree, on the project's own disk (/tmp may be a
+# filesystem without attributes). Fails when attrmark cannot set attributes there.
+attr_file() {
+    local file
+    file=$(mktemp "$BIN/../attrmark.XXXXXX") || return 1
+    if ! "$BIN/attrmark" "$file" > /dev/null 2>&1; then
+        rm -f "$file"
+        return 1
+    fi
+    # Set once on this file, the attributes may not be set again in the same way on some
+    # filesystems: a fresh one for the test.
+    rm -f "$file"
+    mktemp "$BIN/../attrmark.XXXXXX"
+}
+
+@test "attrmark reports lost output: its usage line, and its two lines closed or full" {
+    run --separate-stderr with_stdout - "$BIN/attrmark"
+    assert_failure 1
+    [ "$stderr" = "output error: Bad file descriptor" ]
+
+    file=$(attr_file) || skip "the build tree's filesystem has no file attributes"
+    run --separate-stderr with_stdout - "$BIN/attrmark" "$file"
+    rm -f "$file"
+    assert_failure 1
+    [ "$stderr" = "output error: Bad file descriptor" ]
+
+    file=$(attr_file)
+    run --separate-stderr with_stdout /dev/full "$BIN/attrmark" "$file"
+    rm -f "$file"
+    assert_failure 1
+    [ "$stderr" = "output error: No space left on device" ]
+}
+
+@test "attrmark with descriptor 0, 1 or 2 closed: /dev/null takes it, the file is 3" {
+    need_strace
+    touch "$in"
+    run traced_calls openat bash -c 'exec "$@" <&-' _ "$BIN/attrmark" "$in"
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_WRONLY) = 0'
+    assert_line "openat(AT_FDCWD, \"$in\", O_RDONLY) = 3"
+
+    run traced_calls openat bash -c 'exec "$@" >&-' _ "$BIN/attrmark" "$in"
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_RDONLY) = 1'
+    assert_line "openat(AT_FDCWD, \"$in\", O_RDONLY) = 3"
+
+    run traced_calls openat bash -c 'exec "$@" 2>&-' _ "$BIN/attrmark" "$in"
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_RDONLY) = 2'
+    assert_line "openat(AT_FDCWD, \"$in\", O_RDONLY) = 3"
 }
 
 @test "spill fails on a write that takes nothing, and on flags that cannot be set" {

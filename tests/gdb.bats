@@ -12,6 +12,10 @@ load helper
     cmp <(printf 'make_key returns 10\n') <("$BIN/relay")
 }
 
+@test "relay reports its line that cannot be written, and fails" {
+    assert_reports_lost_output "$BIN/relay"
+}
+
 @test "relay under gdb: four frames, and every caller's ret is 10 after its call returns" {
     command -v gdb > /dev/null || skip "gdb is not installed"
     # LeakSanitizer cannot run under a tracer; the asan build must not try.

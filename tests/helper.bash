@@ -47,6 +47,30 @@ with_stdout() {
     fi
 }
 
+# Run command $2... with descriptor $1 (0, 1 or 2) closed.
+with_closed() {
+    local fd=$1
+    shift
+    case $fd in
+        0) "$@" <&- ;;
+        1) "$@" >&- ;;
+        2) "$@" 2>&- ;;
+        *) echo "with_closed: no standard descriptor $fd" >&2; return 2 ;;
+    esac
+}
+
+# Run command $@ with its standard output on /dev/full, then closed: each time it must report
+# the lost output, and nothing else, on standard error and exit with status 1.
+assert_reports_lost_output() {
+    run --separate-stderr with_stdout /dev/full "$@"
+    assert_failure 1
+    # shellcheck disable=SC2154 # run --separate-stderr sets it
+    [ "$stderr" = "output error: No space left on device" ]
+    run --separate-stderr with_stdout - "$@"
+    assert_failure 1
+    [ "$stderr" = "output error: Bad file descriptor" ]
+}
+
 # Wait up to $2 seconds (default 10) for command $1 to succeed, checking every 20 ms.
 wait_until() {
     local cond=$1 limit=${2:-10} tries
@@ -159,6 +183,26 @@ need_fault_injection() {
         skip "strace cannot trace here: no fault injection"
     ! strace -qq -o /dev/null -e trace=uname -e inject=uname:error=EPERM uname > /dev/null 2>&1 ||
         skip "strace cannot make a system call fail here: no fault injection"
+}
+
+# Skip the test unless strace is installed and can trace a program here.
+need_strace() {
+    command -v strace > /dev/null ||
+        skip "strace is not installed (Debian package strace): no system call trace"
+    strace -qq -o /dev/null -e trace=uname uname > /dev/null 2>&1 ||
+        skip "strace cannot trace here: no system call trace"
+}
+
+# Run command $2... under strace and print its calls of $1 (names, comma-separated, as strace
+# takes them), one a line with its result, as strace shows them. The command's own output is
+# dropped, and so is its status.
+traced_calls() {
+    local calls=$1
+    shift
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+        strace -qq -o "$BATS_TEST_TMPDIR/traced_calls" -e trace="$calls" -e signal=none -- "$@" \
+        > /dev/null 2>&1 3>&- || true
+    cat "$BATS_TEST_TMPDIR/traced_calls"
 }
 
 # with_fault FAULT... -- COMMAND...: run COMMAND (and every process it starts) under strace,

@@ -42,6 +42,24 @@ make_queue() {
     [ "$(ipcs -q | grep -c '^0x00012345 ')" -eq 1 ]
 }
 
+@test "postbox and postinfo report output that cannot be written, and fail" {
+    assert_reports_lost_output "$BIN/postbox"
+    assert_reports_lost_output "$BIN/postinfo"
+}
+
+@test "postinfo prints a byte limit above the largest int as it is" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    run "$BIN/postbox"
+    assert_success
+    # Raising the limit that far needs a privilege; the preloaded msgctl reports 3000000000.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    run --separate-stderr env LD_LIBRARY_PATH="$TOOLS" LD_PRELOAD=libmsgctl_limit.so "$BIN/postinfo"
+    assert_success
+    [ -z "$stderr" ]
+    assert_line --index 4 "mode:666"
+    assert_line --index 5 "size:3000000000"
+}
+
 @test "postinfo shows the caller as owner and creator, mode 666 and the byte limit" {
     run "$BIN/postbox"
     id=${output#queue id:}

@@ -22,14 +22,36 @@ teardown() {
 }
 
 # Start the server on a pseudo-terminal, with soft descriptor limit $1 if given (the hard one
-# cannot be raised again) and after bash commands $2 if given, and wait for its "bind" line.
+# cannot be raised again) and after bash commands $2 if given, and wait for its "bind" line, or
+# for bash condition $3 if given.
 start_server() {
-    local limit=${1:-} before=${2:-}
+    local limit=${1:-} before=${2:-} ready=${3:-'grep -q "^bind: " "$log" 2> /dev/null'}
     script -qfec "${limit:+ulimit -Sn $limit; }${before:+$before; }exec '$BIN/server'" "$log" \
         < /dev/null > /dev/null 2>&1 3>&- &
     script_pid=$!
-    wait_until 'grep -q "^bind: " "$log" 2> /dev/null' 10
+    wait_until "$ready" 10
     server_pid=$(pgrep -P "$script_pid")
+}
+
+# True when something listens on TCP port 5678.
+listening() {
+    ss -Hltn '( sport = :5678 )' | grep -q .
+}
+
+# The bash commands that make the server's monotonic clock stand still (tests/clock_stop.cpp):
+# the listener it leaves out during a shortage is then watched again only when a connection
+# closes, never because the retry time has come.
+clock_stopped() {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # By name, from the library path: LD_PRELOAD would split a folder name with a space in it.
+    printf 'export ASAN_OPTIONS=%q LD_LIBRARY_PATH=%q LD_PRELOAD=libclock_stop.so' \
+        "${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "$TOOLS"
+}
+
+# What descriptor $2 of process $1 is, and its access mode: "/dev/null 1" is /dev/null opened
+# write-only, "/dev/null 0" read-only.
+descriptor() {
+    echo "$(readlink "/proc/$1/fd/$2") $(( 8#$(awk '/^flags:/ { print $2 }' "/proc/$1/fdinfo/$2") & 3 ))"
 }
 
 stop_server() {
@@ -82,6 +104,16 @@ cpu_ticks() {
     assert_success
     wait_bounded "${helper_pids[0]}" 10
     [ "$(od -An -c "$received" | tr -s ' ')" = " T C P T E S T \n \0" ]
+
+    # With its standard output closed, too: its "error:" line must not take the socket's way.
+    ncat -l 127.0.0.1 5678 > "$received" < /dev/null 3>&- &
+    helper_pids+=($!)
+    wait_until 'ss -ltn | grep -q "127.0.0.1:5678 "' 10
+    run --separate-stderr with_closed 1 "$BIN/client"
+    assert_failure 1
+    [ "$stderr" = $'connect: Operation now in progress\noutput error: Bad file descriptor' ]
+    wait_bounded "${helper_pids[1]}" 10
+    [ "$(od -An -c "$received" | tr -s ' ')" = " T C P T E S T \n \0" ]
 }
 
 @test "server reads in pieces of at most 256 bytes, and closes on end of stream or reset" {
@@ -127,6 +159,96 @@ cpu_ticks() {
     assert_output "error:Connection refused"
 }
 
+@test "server started with descriptor 0, 1 or 2 closed: /dev/null takes it, and it serves on" {
+    # Input closed: the listener would take 0.
+    start_server '' 'exec <&-'
+    [ "$(descriptor "$server_pid" 0)" = "/dev/null 1" ] # write-only
+    run "$BIN/client"
+    assert_success
+    wait_until '[ "$(log_count "^read:TCP TEST$")" -eq 1 ]'
+    stop_server
+
+    # Error closed: the listener would take 2, and the "bind" line written into it would end
+    # the server (SIGPIPE) at once. The line is lost; the rest goes on as usual.
+    log=$BATS_TEST_TMPDIR/server2.log
+    start_server '' 'exec 2>&-' listening
+    [ "$(descriptor "$server_pid" 2)" = "/dev/null 0" ] # read-only
+    run "$BIN/client"
+    assert_success
+    wait_until '[ "$(log_count "connection closed$")" -eq 1 ]'
+    run server_log
+    assert_line --index 0 --regexp '^net connection from 127\.0\.0\.1:[0-9]+$'
+    assert_line --index 1 "read:TCP TEST"
+    assert_line --index 2 "connection closed"
+    [ "${#lines[@]}" -eq 3 ]
+    stop_server
+
+    # Output closed: the listener would take 1, and the first buffer of output written into it
+    # would end the server. 20,000 bytes of data make far more than a buffer of output.
+    log=$BATS_TEST_TMPDIR/server3.log
+    start_server '' 'exec >&-'
+    [ "$(descriptor "$server_pid" 1)" = "/dev/null 0" ]
+    exec 5<> /dev/tcp/127.0.0.1/5678
+    printf '%020000d' 0 >&5
+    exec 5>&-
+    # Read to the end and closed by the server, or the server is gone. (The state filter leaves
+    # out what earlier servers may have left waiting in TIME-WAIT.)
+    wait_until '[ -z "$(ss -Htn state established state close-wait "( sport = :5678 )")" ]'
+    is_running "$server_pid"
+    run "$BIN/client"
+    assert_success
+    [ "$(server_log)" = "bind: Success" ]
+    is_running "$server_pid"
+}
+
+@test "client with standard error closed: its connect line does not go down the connection" {
+    start_server
+    run --separate-stderr with_closed 2 "$BIN/client"
+    assert_success
+    assert_output "error:Success"
+    wait_until '[ "$(log_count "connection closed$")" -eq 1 ]'
+    run server_log
+    assert_line --index 2 "read:TCP TEST"
+    [ "${#lines[@]}" -eq 4 ]
+}
+
+@test "client with standard input, or all three, closed: /dev/null takes them, the socket is 3" {
+    need_strace
+    start_server
+    run traced_calls socket,openat bash -c 'exec "$@" <&-' _ "$BIN/client"
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_WRONLY) = 0'
+    assert_line --regexp '^socket\(AF_INET, SOCK_STREAM, .*\) = 3$'
+
+    run traced_calls socket,openat bash -c 'exec "$@" <&- >&- 2>&-' _ "$BIN/client"
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_WRONLY) = 0'
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_RDONLY) = 1'
+    assert_line 'openat(AT_FDCWD, "/dev/null", O_RDONLY) = 2'
+    assert_line --regexp '^socket\(AF_INET, SOCK_STREAM, .*\) = 3$'
+    # Only greetings reached the server.
+    wait_until '[ "$(log_count "connection closed$")" -eq 2 ]'
+    [ "$(log_count '^read:')" -eq 2 ]
+    [ "$(log_count '^read:TCP TEST$')" -eq 2 ]
+}
+
+@test "client reports lost output, closed or full, with a server and without; the greeting goes" {
+    start_server
+    run --separate-stderr with_stdout /dev/full "$BIN/client"
+    assert_failure 1
+    [ "$stderr" = $'connect: Operation now in progress\noutput error: No space left on device' ]
+    run --separate-stderr with_stdout - "$BIN/client"
+    assert_failure 1
+    [ "$stderr" = $'connect: Operation now in progress\noutput error: Bad file descriptor' ]
+    wait_until '[ "$(log_count "connection closed$")" -eq 2 ]'
+    [ "$(log_count '^read:')" -eq 2 ]
+    [ "$(log_count '^read:TCP TEST$')" -eq 2 ]
+    stop_server
+
+    # Nothing listening: the socket must not have taken 1 (a write would end it with SIGPIPE).
+    run --separate-stderr with_stdout - "$BIN/client"
+    assert_failure 1
+    [ "$stderr" = $'connect: Operation now in progress\noutput error: Bad file descriptor' ]
+}
+
 # Run a command with the network of a namespace of its own, where even loopback is down.
 without_network() {
     if unshare --net true 2> /dev/null; then
@@ -156,6 +278,20 @@ without_network() {
     assert_failure 1
     assert_output ''
     [ "$stderr" = "socket: descriptor 1101 does not fit the descriptor set" ]
+
+    # At the boundary: 1024 is the first number past the set, 1023 its last.
+    run --separate-stderr bash -c 'ulimit -Sn 1200
+        for (( fd = 3; fd <= 1023; fd++ )); do eval "exec $fd< /dev/null"; done
+        exec "$1"' _ "$BIN/client"
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "socket: descriptor 1024 does not fit the descriptor set" ]
+
+    run --separate-stderr bash -c 'ulimit -Sn 1200
+        for (( fd = 3; fd <= 1022; fd++ )); do eval "exec $fd< /dev/null"; done
+        exec "$1"' _ "$BIN/client"
+    [[ $output == error:* ]] # the attempt was made and watched, whatever its outcome here
+    [ "$stderr" = "connect: Operation now in progress" ]
 }
 
 @test "out of descriptors with no connection open, the server serves again once the limit rises" {
@@ -174,6 +310,39 @@ without_network() {
     assert_line --index 3 "read:TCP TEST"
     assert_line --index 4 "connection closed"
     [ "${#lines[@]}" -eq 5 ]
+}
+
+@test "out of descriptors, a connection that closes lets a waiting client in, and a later shortage is reported" {
+    command -v prlimit > /dev/null || skip "prlimit (util-linux) is not installed"
+    # No retry time that ever comes: only a connection that closes can bring the listener back.
+    start_server '' "$(clock_stopped)"
+    # Room for exactly one connection: the lowest free descriptor (this shell's may be open).
+    free=4
+    while [ -e "/proc/$server_pid/fd/$free" ] && (( free < 1000 )); do free=$(( free + 1 )); done
+    prlimit --pid "$server_pid" --nofile=$(( free + 1 )):
+    exec 5<> /dev/tcp/127.0.0.1/5678
+    wait_until '[ "$(log_count "^net connection from")" -eq 1 ]'
+    run "$BIN/client" # queued, and sent, before the server can take it
+    assert_success
+    wait_until '[ "$(log_count "^accept: Too many open files$")" -eq 1 ]' 5
+    exec 5>&-
+    wait_until '[ "$(log_count "^read:TCP TEST$")" -eq 1 ]' 5
+    wait_until '[ "$(log_count "connection closed$")" -eq 2 ]'
+
+    # The accept ended that shortage: the next one is a shortage of its own, and reported.
+    exec 5<> /dev/tcp/127.0.0.1/5678
+    wait_until '[ "$(log_count "^net connection from")" -eq 3 ]'
+    run "$BIN/client"
+    assert_success
+    wait_until '[ "$(log_count "^accept: Too many open files$")" -eq 2 ]' 5
+    exec 5>&-
+    wait_until '[ "$(log_count "^read:TCP TEST$")" -eq 2 ]' 5
+    run server_log
+    assert_line --index 0 "bind: Success"
+    assert_line --index 2 "accept: Too many open files"
+    assert_line --index 3 "connection closed"
+    assert_line --index 8 "accept: Too many open files"
+    assert_line --index 9 "connection closed"
 }
 
 @test "out of descriptors, a client that keeps sending cannot put off the retry" {

@@ -30,6 +30,10 @@ teardown() {
     cmp <(printf '%s\n' "$expected") <("$BIN/farewell") # the exact bytes, last newline too
 }
 
+@test "farewell reports the handlers' lines that cannot be written, after the handlers ran" {
+    assert_reports_lost_output "$BIN/farewell"
+}
+
 # --- interleave ------------------------------------------------------------------------------
 
 # True when the string $1 is an interleaving of $2 and $3 that keeps each one's order.
@@ -79,6 +83,21 @@ is_interleaving() {
     run ! is_interleaving "abYX" "ab" "XY"
     run ! is_interleaving "aXb" "ab" "XY"
     run ! is_interleaving "aXbYY" "ab" "XY"
+}
+
+@test "interleave: parent and child each report a character that cannot be written, and stop" {
+    for target in /dev/full -; do
+        with_stdout "$target" "$BIN/interleave" 2> "$err" 3>&- &
+        pid=$!
+        status=0
+        wait_bounded "$pid" 30 || status=$?
+        pid=
+        [ "$status" -eq 1 ]
+        # The child is not waited for: its own report may come a moment later.
+        wait_until '[ "$(grep -c "" "$err")" -ge 2 ]' 5
+        message=$([ "$target" = - ] && echo "Bad file descriptor" || echo "No space left on device")
+        [ "$(cat "$err")" = "output error: $message"$'\n'"output error: $message" ]
+    done
 }
 
 @test "interleave reports a fork that fails, and writes nothing" {

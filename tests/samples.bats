@@ -18,6 +18,17 @@ load helper
     cmp <(printf 'HAVE_MMAP\n') <("$BIN/test")
 }
 
+@test "oldstyle and test fail, silently, when their line cannot be written" {
+    # Neither writes to standard error, by design: the status alone tells.
+    for program in oldstyle test; do
+        for target in /dev/full -; do
+            run --separate-stderr with_stdout "$target" "$BIN/$program"
+            assert_failure 1
+            [ -z "$stderr" ]
+        done
+    done
+}
+
 @test "blank prints nothing and exits 0" {
     run --separate-stderr "$BIN/blank" ignored
     assert_success

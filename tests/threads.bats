@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # Black-box tests of pairjoin and pairhalt: one run each, their output checked line by line.
-# ctest: TIMEOUT 100
+# ctest: TIMEOUT 180
 
 load helper
 
@@ -31,6 +31,20 @@ load helper
     [[ $last == "total iterations: 5" || $last == "total iterations: 6" ]]
     [ "${#lines[@]}" -eq $(( 6 + task1 )) ]
     (( elapsed >= 7 && elapsed <= 30 ))
+}
+
+@test "pairhalt on a terminal: a task1 line printed with its cancellation pending is counted, once" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    command -v script > /dev/null || skip "script (bsdutils) is needed for a pseudo-terminal"
+    # task1 starts only when main begins to join it (tests/cancel_stall.cpp): its first printf
+    # meets the pending request, and main has read nothing before the join.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    run script -qec "env LD_LIBRARY_PATH='$TOOLS' LD_PRELOAD=libcancel_stall.so '$BIN/pairhalt'" /dev/null < /dev/null
+    assert_success
+    out=$(tr -d '\r' <<< "$output")
+    [ "$(grep -c '^task2 count: ' <<< "$out")" -eq 5 ]
+    [ "$(grep '^task1 count: ' <<< "$out")" = "task1 count: 0" ]
+    [ "$(tail -n 1 <<< "$out")" = "total iterations: 6" ]
 }
 
 @test "pairhalt on a terminal: in every run the total is 5 plus the task1 lines printed" {
@@ -82,5 +96,24 @@ load helper
         # task1 runs already, and may print a line or two before the exit ends it: only its.
         for line in "${lines[@]}"; do [[ $line =~ ^"task1 count: "[0-4]$ ]]; done
         [ "$stderr" = "pthread_create: task2: Resource temporarily unavailable" ]
+    done
+}
+
+@test "pairjoin and pairhalt report output that cannot be written, and fail" {
+    # Four runs side by side: a full device and a closed output, for each program.
+    local program target i=0 pids=()
+    for program in pairjoin pairhalt; do
+        for target in /dev/full -; do
+            with_stdout "$target" "$BIN/$program" 2> "$BATS_TEST_TMPDIR/err$i" 3>&- &
+            pids+=($!)
+            i=$(( i + 1 ))
+        done
+    done
+    messages=("No space left on device" "Bad file descriptor")
+    for i in "${!pids[@]}"; do
+        status=0
+        wait_bounded "${pids[i]}" 40 || status=$?
+        [ "$status" -eq 1 ]
+        [ "$(cat "$BATS_TEST_TMPDIR/err$i")" = "output error: ${messages[i % 2]}" ]
     done
 }

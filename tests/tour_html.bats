@@ -48,7 +48,10 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     # when and on what
     grep -q "<dt>Kernel</dt><dd>$(uname -sr)</dd>" "$page"
     grep -q '<dt>C library</dt><dd>.' "$page"
-    grep -q '<dt>Build</dt><dd>preset ' "$page"
+    # the build as its build-info file records it
+    version=$(awk -F '\t' '$1 == "version" { print $2 }' "$BUILD_INFO")
+    preset=$(awk -F '\t' '$1 == "preset" { print $2 }' "$BUILD_INFO")
+    grep -qF "<dt>Build</dt><dd>syszoo $version, preset $preset " "$page"
     grep -qE '<dt>Programs</dt><dd>[^<]+</dd>' "$page"
     # self-contained: nothing fetched, nothing run
     run ! grep -qiE '<script|<link|<img|<iframe|src=|url\(|@import|https?:' "$page"

@@ -22,6 +22,11 @@ load helper
     [[ ${lines[0]} =~ ^elapsed:\ ([ 0-9.]{6,})\ secs$ ]]
 }
 
+@test "tickmeter and loadmeter report output that cannot be written, and fail" {
+    assert_reports_lost_output "$BIN/tickmeter"
+    assert_reports_lost_output "$BIN/loadmeter"
+}
+
 @test "tickmeter's elapsed time is right when the tick count wraps between its two samples" {
     [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
     # The preloaded times() gives the largest tick count less 4, then the smallest plus 6.

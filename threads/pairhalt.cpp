@@ -4,6 +4,8 @@
 // Watch: task2 counts 0 to 4, one line every two seconds; task1 prints at most its first line
 //        before the cancellation takes effect in its pause. The total, 5 or 6, shows how far
 //        task1 got.
+#include "stdstreams.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -84,5 +86,6 @@ int main()
     pthread_join(tid2, nullptr);
 
     cleanup(g1, g2);
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

@@ -3,6 +3,8 @@
 // Run:   ./pairjoin
 // Watch: task2's five lines come at once, task1's one a second; the main thread joins task2
 //        first, then task1, and only then reads the counters: "total iterations: 10".
+#include "stdstreams.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -68,5 +70,6 @@ int main()
     pthread_join(tid1, nullptr);
 
     cleanup(g1, g2);
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

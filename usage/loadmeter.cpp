@@ -54,5 +54,9 @@ int main()
         err_quit("getrusage");
     print_usage(usage, "child times", "child memory stats");
 
+    // Lines that never reached standard output (a full disk, a closed descriptor) are a
+    // failure, not a success.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        err_quit("output error");
     exit(0);
 }

@@ -4,6 +4,8 @@
 // Watch: the elapsed time covers the shell's pattern expansion and grep's work; the children's
 //        CPU times are the shell's and grep's together (both were waited for), the parent's
 //        are tiny. Every figure is ticks divided by the tick rate (usually 100 a second).
+#include "stdstreams.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <sys/times.h>
@@ -64,5 +66,6 @@ int main()
     puts("child times");
     doit("\tuser CPU", after.tms_cutime);
     doit("\tsys  CPU", after.tms_cstime);
+    report_lost_output(); // lines that never reached standard output are a failure
     exit(0);
 }

@@ -1,0 +1,72 @@
+// Test helper, preloaded into pairhalt: the first thread it creates does not start its work
+// until the main thread begins to join a thread, which pairhalt does right after it has
+// requested task1's cancellation. So task1 always prints its first line with the request
+// pending, and always increments its counter after a main thread that read it before the join.
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <dlfcn.h>
+#include <pthread.h>
+
+namespace {
+
+using start_routine = void *(*)(void *);
+using create_function = int (*)(pthread_t *, const pthread_attr_t *, start_routine, void *);
+using join_function = int (*)(pthread_t, void **);
+
+constexpr long step_ns = 10'000'000; // 10 ms
+constexpr int wait_steps = 500;      // five seconds at most
+
+std::atomic<bool> join_begun{false};
+std::atomic<int> created{0};
+start_routine first_start = nullptr;
+
+void pause_step()
+{
+    const timespec step{0, step_ns};
+    nanosleep(&step, nullptr);
+}
+
+// The first thread's start: held back with cancellation off, so nothing here acts on the
+// request; then the program's own routine, with cancellation on, as every thread starts. (No
+// local here has its address taken: the cancellation unwinds through this frame, and a sanitized
+// build would find such a local's guard bytes still set when the thread ends.)
+void *stalled_start(void *arg)
+{
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    for (int step = 0; step < wait_steps && !join_begun; ++step)
+        pause_step();
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
+    return first_start(arg);
+}
+
+template <typename Function> Function next_definition(const char *name)
+{
+    void *found = dlsym(RTLD_NEXT, name);
+    if (found == nullptr)
+        abort();
+    return reinterpret_cast<Function>(found); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+
+} // namespace
+
+// The C library's header names the parameters with reserved names, which we may not use.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
+extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attr, start_routine start,
+                              void *arg)
+{
+    static const auto real_create = next_definition<create_function>("pthread_create");
+    if (created++ == 0) {
+        first_start = start;
+        return real_create(thread, attr, stalled_start, arg);
+    }
+    return real_create(thread, attr, start, arg);
+}
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
+extern "C" int pthread_join(pthread_t thread, void **result)
+{
+    static const auto real_join = next_definition<join_function>("pthread_join");
+    join_begun = true;
+    return real_join(thread, result);
+}

@@ -13,13 +13,13 @@ fi
 
 # True when there is no queue with key 0x12345 (postinfo, which never creates one, finds none).
 queue_absent() {
-    [ "$("$bin/postinfo" 2>&1 > /dev/null)" = "msgget: No such file or directory" ]
+    [ "$("$bin_dir/postinfo" 2>&1 > /dev/null)" = "msgget: No such file or directory" ]
 }
 
 # The identifier of the queue with key 0x12345, which postbox opens (or creates) and prints.
 queue_id() {
     local line
-    line=$("$bin/postbox" 2> /dev/null) && [[ $line =~ ^queue\ id:([0-9]+)$ ]] &&
+    line=$("$bin_dir/postbox" 2> /dev/null) && [[ $line =~ ^queue\ id:([0-9]+)$ ]] &&
         echo "${BASH_REMATCH[1]}"
 }
 
@@ -43,8 +43,16 @@ remove_tour_queue() {
 tell_queue_is_theirs() {
     [ "$told_theirs" -eq 0 ] || return 0
     told_theirs=1
-    say "A queue with key 0x12345 exists already, made before the tour: postbox opens it and" \
-        "changes nothing, and the tour leaves it as it found it, messages and all."
+    # Someone else's queue may not let this user in (mode 0600, say): say what really happens.
+    if [ -n "$(queue_id)" ]; then
+        say "A queue with key 0x12345 exists already, made before the tour: postbox opens it and" \
+            "changes nothing, and the tour leaves it as it found it, messages and all."
+    else
+        say "A queue with key 0x12345 exists already, made before the tour, and its permissions" \
+            "keep you out: postbox cannot open it ('queue id:-1', then 'msgget: Permission denied')" \
+            "and postinfo cannot read its status ('msgctl: Permission denied'). The tour leaves it" \
+            "as it is."
+    fi
 }
 
 # Runs postbox as a shown command; notes the identifier when the tour's postbox created the queue.

@@ -4,21 +4,28 @@
 
 server_job='' server_pid=''
 
-# True when the port is free for the tour's server; otherwise a note says why the stop ends.
-net_ready() {
-    if ss -ltn 2> /dev/null | grep -q '127.0.0.1:5678 '; then
-        note "(something else listens on 127.0.0.1:5678: stop it to see this stop)"
-        return 1
-    fi
+# True while a socket listens on TCP port 5678 (hex 162E) at any local address, IPv4 or IPv6:
+# state 0A is LISTEN in the kernel's tables.
+port_busy() {
+    awk '$2 ~ /:162E$/ && $4 == "0A" { found = 1 } END { exit !found }' \
+        /proc/net/tcp /proc/net/tcp6 2> /dev/null
 }
 
 server_up() {
-    launch_partner server "$(program server)"
+    launch_partner server "$(program server)" "^bind: Success"
     server_job=$launched server_pid=$launched_program
     wait_for '[ "$(partner_lines server "^bind: ")" -ge 1 ]' 10 || {
         note "(the server did not start)"
         return 1
     }
+    # Whether the port is the tour's is the bind's result: another program listening on port
+    # 5678 at any address (0.0.0.0, ::) makes it fail, and that program must hear nothing.
+    if [ "$(partner_lines server "^bind: Success")" -eq 0 ]; then
+        wait_ended "$server_job" 5
+        server_job='' server_pid=''
+        note "(something else listens on TCP port 5678: stop it to see this stop)"
+        return 1
+    fi
 }
 
 # Wait (5 s at most) until the server has seen $1 connections close: its lines are shown by then.
@@ -34,5 +41,5 @@ server_down() {
     kill "$server_pid" 2> /dev/null
     wait_ended "$server_job" 5
     server_job='' server_pid=''
-    wait_for '! ss -ltn 2> /dev/null | grep -q "127.0.0.1:5678 "' 5
+    wait_for '! port_busy' 5
 }

@@ -10,7 +10,9 @@ export SHELL=$BASH
 
 BIN=${SYSZOO_BIN:?SYSZOO_BIN must name the folder of the built programs}
 TOOLS=${SYSZOO_TOOLS:-}
-ROOT=${SYSZOO_ROOT:-}
+# The checkout: given, or the one these tests are in; never empty, as paths are made from it.
+ROOT=${SYSZOO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+ROOT=${ROOT:?}
 # What the build made (see cmake/build-info.cmake): the tests take names and counts from here.
 BUILD_INFO=${SYSZOO_BUILD_INFO:-$BIN/../build-info}
 
@@ -157,6 +159,12 @@ tour_left_nothing() {
         { echo "working folder left"; return 1; }
 }
 
+# The programs' folder as the tour shows it to a reader in the current folder: relative to the
+# checkout there, in full elsewhere.
+shown_bin() {
+    if [ "$PWD" = "$ROOT" ]; then echo "${BIN#"$ROOT"/}"; else echo "$BIN"; fi
+}
+
 # The tour, with its processes marked by $mark (see marked_processes), and without bats's
 # descriptor 3, which a process left running would hold.
 tour() {
@@ -168,6 +176,51 @@ tour_teardown() {
     local p
     for p in $(marked_processes "$mark"); do kill "$p" 2> /dev/null || true; done
     release_queue_key
+}
+
+# --- as another user ---------------------------------------------------------------------------
+# A learner's own account, in a checkout someone else (root) owns: user nobody.
+
+# A folder that user nobody may write, in $nobody_tmp under /tmp (the tests' own folders are
+# root's alone); the test's teardown calls remove_nobody_folder. Skips unless run as root.
+nobody_folder() {
+    [ "$(id -u)" -eq 0 ] || skip "only root can run a command as another user here"
+    nobody_tmp=$(mktemp -d /tmp/syszoo-nobody.XXXXXX)
+    chmod 1777 "$nobody_tmp"
+}
+
+# In that folder, what user nobody may read but not write, as a learner with a checkout of
+# someone else's: $nobody_root, a copy of the tour, ./check, tools/ and the stop files, without a
+# build; $nobody_bin, a copy of the built programs, and beside it the build-info file that names
+# both. (The checkout itself may be out of nobody's reach, under /root say.) $nobody_tmp/tmp is
+# a folder nobody may write.
+nobody_checkout() {
+    nobody_folder
+    nobody_root=$nobody_tmp/checkout
+    nobody_bin=$nobody_tmp/bin
+    mkdir "$nobody_root" "$nobody_tmp/tmp"
+    chmod 1777 "$nobody_tmp/tmp"
+    cp -R "$ROOT/tour" "$ROOT/check" "$ROOT/tools" "$nobody_root"
+    cp -R "$BIN" "$nobody_bin"
+    # the stops beside their programs' folders, and what the build made, as the copy has it
+    local folder
+    # shellcheck disable=SC2013 # folder names, one a word
+    for folder in $(awk -F '\t' '$1 == "folder" { print $2 }' "$BUILD_INFO"); do
+        mkdir "$nobody_root/$folder"
+        cp "$ROOT/$folder"/*.tour "$nobody_root/$folder"
+        cp "$ROOT/$folder"/*.bash "$nobody_root/$folder" 2> /dev/null || true
+    done
+    awk -F '\t' -v OFS='\t' -v source="$nobody_root" -v bin="$nobody_bin" \
+        '$1 == "source" { $2 = source } $1 == "bin" { $2 = bin } { print }' "$BUILD_INFO" > "$nobody_tmp/build-info"
+    chmod -R go-w,a+rX "$nobody_root" "$nobody_bin" "$nobody_tmp/build-info"
+}
+
+remove_nobody_folder() {
+    [ -z "${nobody_tmp:-}" ] || rm -rf "${nobody_tmp:?}"
+}
+
+as_nobody() {
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
 }
 
 # --- fault injection -------------------------------------------------------------------------

@@ -20,6 +20,10 @@ path_without() {
     echo "$dir"
 }
 
+teardown() {
+    remove_nobody_folder
+}
+
 setup() {
     calls=$BATS_TEST_TMPDIR/calls
     sudo=
@@ -36,9 +40,13 @@ check: install them with: ${sudo}apt-get update && ${sudo}apt-get install -y --n
     [ ! -e "$calls" ] # neither apt-get nor cmake ran
 }
 
-@test "tour --no-install names missing cmake, exits 2, builds and runs nothing" {
+@test "tour --no-install names missing cmake when it has to build, exits 2, builds and runs nothing" {
     dir=$(path_without cmake)
-    run --separate-stderr env -u SYSZOO_BIN PATH="$dir" "$ROOT/tour" --no-install farewell
+    # a checkout without a build
+    checkout=$BATS_TEST_TMPDIR/checkout
+    mkdir "$checkout"
+    cp -R "$ROOT/tour" "$ROOT/tools" "$checkout"
+    run --separate-stderr env -u SYSZOO_BIN PATH="$dir" "$checkout/tour" --no-install farewell
     assert_failure 2
     assert_output ''
     [ "$stderr" = "tour: missing: cmake (cmake)
@@ -73,4 +81,68 @@ apt-get update
 sudo apt-get install -y --no-install-recommends shellcheck
 apt-get install -y --no-install-recommends shellcheck"
     [ "$(cat "$calls")" = "$expected" ] # and no cmake: nothing was built
+}
+
+@test "a Perl module counts as there only when it loads: the perl command alone is not enough" {
+    dir=$(path_without perl)
+    # perl-base's perl: the command is there, the message queue modules are not
+    printf '#!/bin/sh\ncase "$1" in -M*) echo "Can'"'"'t locate module in @INC" >&2; exit 2 ;; esac\nexec /usr/bin/perl "$@"\n' \
+        > "$dir/perl"
+    chmod +x "$dir/perl"
+    run --separate-stderr env PATH="$dir" "$ROOT/check" --no-install default
+    assert_failure 2
+    [[ $stderr == *"check: missing: "*"IPC::SysV (perl) IPC::Msg (perl)"* ]]
+    [[ $stderr == *"apt-get install -y --no-install-recommends "*perl* ]]
+    [ ! -e "$calls" ]
+}
+
+@test "a tool that two groups need counts for each of them" {
+    dir=$(path_without pgrep) # pgrep: the tests' and the tour's
+    run --separate-stderr env PATH="$dir" "$ROOT/check" --no-install default
+    assert_failure 2
+    [[ $stderr == *"check: missing: pgrep (procps)"* ]]
+    run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" --no-install server
+    assert_failure 2
+    [[ $stderr == *"tour: missing: pgrep (procps)"* ]]
+    [ ! -e "$calls" ]
+}
+
+@test "the tour needs cmake only to build, and a stop's tool only for that stop" {
+    dir=$(path_without cmake)
+    rm "$dir/ss"
+    run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" --no-install farewell blank
+    assert_success
+    assert_line "second exit handler"
+    assert_line "status 0"
+    [ -z "$stderr" ]
+    [ ! -e "$calls" ]
+}
+
+@test "where a stop's tool cannot be installed, that stop is skipped with a line saying what to install" {
+    dir=$(path_without pgrep)
+    rm "$dir/apt-get"
+    run --separate-stderr env PATH="$dir" SYSZOO_BIN="$BIN" "$ROOT/tour" server blank
+    assert_success
+    assert_line "(skipped: this stop needs pgrep (Debian package procps), not installed here)"
+    assert_line "status 0" # blank's stop ran
+    [[ $stderr == *"tour: missing: pgrep (procps)"* ]]
+}
+
+@test "as a user without sudo, the advice is to install as root, not through sudo" {
+    nobody_checkout
+    dir=$(path_without shellcheck)
+    rm "$dir/sudo" "$dir/pgrep"
+    mv "$dir" "$nobody_tmp/path"
+    dir=$nobody_tmp/path
+    nobody=(as_nobody env PATH="$dir")
+    run --separate-stderr "${nobody[@]}" "$nobody_root/check" --no-install shellcheck
+    assert_failure 2
+    [ "$stderr" = "check: missing: shellcheck (shellcheck)
+check: install them as root with: apt-get update && apt-get install -y --no-install-recommends shellcheck" ]
+    run --separate-stderr "${nobody[@]}" TMPDIR="$nobody_tmp/tmp" SYSZOO_BIN="$nobody_bin" "$nobody_root/tour" client
+    assert_success
+    [[ $stderr == *"tour: install them as root with: apt-get update && apt-get install -y --no-install-recommends procps"* ]]
+    [[ $stderr != *sudo* ]]
+    assert_line "(skipped: this stop needs pgrep (Debian package procps), not installed here)"
+    [ ! -e "$calls" ]
 }

@@ -10,6 +10,7 @@ setup() {
 
 teardown() {
     tour_teardown
+    remove_nobody_folder
 }
 
 @test "selected stops show their headings and key lines, and leave nothing behind" {
@@ -18,7 +19,7 @@ teardown() {
     # server's terminal) and gdb (relay) must not start their commands with it. (relay runs
     # under gdb, where a sanitized build's leak check cannot.)
     export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
-    SHELL=/bin/false run --separate-stderr tour charcopy farewell postbox postinfo net relay
+    SHELL=/bin/false run --separate-stderr tour charcopy spill farewell postbox postinfo net relay
     assert_success
     # The programs' standard error shows marked on standard output: the tour's own is for faults.
     [ -z "$stderr" ]
@@ -29,13 +30,22 @@ teardown() {
     assert_line "error:Connection refused"
     assert_line "-- charcopy: getc/putc copying; read and write errors told apart --"
     assert_line "! input error: Is a directory"
+    # its input is the tour's own, whole: a minimal system has no /etc/services to copy
+    assert_line "8893"
+    # spill's stop: what the tour counts is marked as the tour's words, not shown as output
+    assert_line --regexp '^\(counted by the tour in that log: [0-9]+ attempts, [0-9]+ refused with EAGAIN, 100000 bytes delivered\)$'
+    refute_line --regexp "^! .*tour: line [0-9]+: " # no shown command failed to start
     assert_line "-- farewell: exit handlers, last registered first --"
     assert_line "second exit handler"
     assert_line --regexp '^queue id:[0-9]+$'
     assert_line "mode:666"
+    # the queue the postbox stop made is the tour's: the postinfo stop removes it
+    refute_output --partial "was there before"
+    assert_line '$ ipcrm -Q 0x12345'
+    assert_line "! msgget: No such file or directory"
     assert_line "make_key returns 10"
     assert_line --partial "exited normally"
-    refute_output --partial "-- spill"
+    refute_output --partial "-- catcher"
     refute_output --partial $'\e[' # no colour without a terminal
     tour_left_nothing "$mark"
 }
@@ -68,18 +78,23 @@ teardown() {
 # Start the tour in the background on stops $2..., wait for output line $1, and interrupt it.
 # The tour is frozen from the moment the line shows until the signal is sent, so it cannot have
 # moved on and stopped anything of its own accord.
+# The signal is $interrupt_signal, TERM by default.
 interrupt_tour_at() {
-    local line=$1 out=$BATS_TEST_TMPDIR/out pid status=0
+    local line=$1 out=$BATS_TEST_TMPDIR/out pid status=0 signal=${interrupt_signal:-TERM}
     shift
     SYSZOO_MARK=$mark "$ROOT/tour" "$@" > "$out" 2>&1 3>&- &
     pid=$!
     wait_until "grep -q '$line' '$out' 2> /dev/null" 30
     kill -STOP "$pid"
-    kill -TERM "$pid"
+    kill -"$signal" "$pid"
     kill -CONT "$pid"
     wait_bounded "$pid" 30 || status=$?
-    [ "$status" -eq 143 ] # 128 + SIGTERM
-    grep -q "tour interrupted" "$out"
+    # as a shell reports a program it killed
+    if [ "$status" -ne $((128 + $(kill -l "$signal"))) ] || ! grep -q "tour interrupted" "$out"; then
+        echo "after SIG$signal: status $status, output:"
+        cat "$out"
+        return 1
+    fi
 }
 
 @test "an interrupted tour stops at once everything it started, in every process group" {
@@ -92,6 +107,18 @@ interrupt_tour_at() {
     interrupt_tour_at '\[server\] bind: Success' server
     wait_until '[ -z "$(marked_processes "$mark")" ]' 2
     tour_left_nothing "$mark"
+}
+
+@test "what the tour started is stopped, even when it ignores SIGTERM or starts more as it is stopped; a hang-up is 129" {
+    # One process that ignores SIGTERM, and one that starts another when it gets it.
+    export SYSZOO_TOUR_TRY='sh -c "trap \"\" TERM; exec sleep 300" &
+        sh -c "trap \"sleep 300 & exit 0\" TERM; while :; do sleep 0.1; done" &
+        sleep 0.5; echo started; wait'
+    for interrupt_signal in TERM HUP; do
+        interrupt_tour_at '^started' try
+        wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+        tour_left_nothing "$mark"
+    done
 }
 
 @test "Ctrl-C during a program's run ends the tour cleanly, the program with it" {
@@ -183,6 +210,79 @@ client_lines() {
     done
 }
 
+@test "in a checkout it cannot write, the tour works in TMPDIR and leaves nothing there" {
+    nobody_checkout
+    tmp=$nobody_tmp/tmp
+    run --separate-stderr as_nobody env TMPDIR="$tmp" SYSZOO_BIN="$nobody_bin" SYSZOO_MARK="$mark" \
+        "$nobody_root/tour" charcopy spill 3>&-
+    assert_success
+    refute_output --partial "Permission denied"
+    assert_line --regexp "^\\\$ .*/spill < ${tmp}/tour\\.[A-Za-z0-9]{6}/block > ${tmp}/tour\\.[A-Za-z0-9]{6}/copy\$"
+    assert_line "100000" # what the slow reader counted
+    [ -z "$(ls -A "$tmp")" ]
+    tour_left_nothing "$mark"
+}
+
+@test "without a folder to work in, the tour says so and runs no stop" {
+    nobody_checkout
+    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp/none" SYSZOO_BIN="$nobody_bin" SYSZOO_MARK="$mark" \
+        "$nobody_root/tour" spill 3>&-
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "tour: cannot make a folder to work in, neither in $nobody_root/build nor in $nobody_tmp/none: set TMPDIR to a folder you can write" ]
+}
+
+@test "a checkout it can neither build in nor find built programs in: the tour says how to point it at some" {
+    nobody_checkout
+    checkout=$nobody_root
+    run --separate-stderr as_nobody env -u SYSZOO_BIN TMPDIR="$nobody_tmp/tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
+    assert_failure 1
+    assert_output ''
+    [[ $stderr == *"tour: the programs are not built, and $checkout/build cannot be written"* ]]
+    [[ $stderr == *"SYSZOO_BIN="* ]]
+    [ -z "$(ls -A "$nobody_tmp/tmp")" ]
+}
+
+# A stranger's program listening on TCP port 5678 at address $1 (0.0.0.0, ::), in a network
+# namespace of the test's own, while the tour runs its net stops there: the tour's output, and
+# in $heard what the stranger received.
+tour_beside_stranger() {
+    command -v perl > /dev/null || skip "perl is needed for the stranger's listener"
+    command -v ip > /dev/null || skip "ip (iproute2) is needed to bring up loopback in a network namespace"
+    local netns=(unshare --net)
+    "${netns[@]}" true 2> /dev/null || netns=(unshare --user --map-root-user --net)
+    "${netns[@]}" true 2> /dev/null || skip "no network namespace can be made here"
+    heard=$BATS_TEST_TMPDIR/heard
+    : > "$heard"
+    local stranger='use IO::Socket::IP; open my $f, ">>", $ARGV[1] or die; $f->autoflush(1);
+        my $s = IO::Socket::IP->new(LocalHost => $ARGV[0], LocalPort => 5678, Listen => 5,
+            ReuseAddr => 1) or die "listen: $@\n";
+        print $f "listening\n";
+        while (my $c = $s->accept) { while (sysread($c, my $b, 4096)) { print $f "heard: $b\n" } }'
+    # shellcheck disable=SC2016 # expanded by the shell in the namespace
+    run --separate-stderr "${netns[@]}" bash -c '
+        ip link set lo up || exit 99
+        perl -e "$1" "$2" "$3" 3>&- & listener=$!
+        for (( i = 0; i < 250; i++ )); do grep -q listening "$3" && break; sleep 0.02; done
+        SYSZOO_MARK=$4 timeout 60 "$5/tour" server client 3>&-
+        status=$?
+        kill "$listener"; wait "$listener"
+        exit "$status"' bash "$stranger" "$1" "$heard" "$mark" "$ROOT"
+}
+
+@test "a stranger listening on port 5678 at any address makes the net stops step aside, and hears nothing" {
+    for address in 0.0.0.0 ::; do
+        if [ "$address" = :: ] && [ ! -e /proc/net/tcp6 ]; then continue; fi # no IPv6 here
+        tour_beside_stranger "$address"
+        assert_success
+        [ "$(cat "$heard")" = listening ] # not the greeting, nor the 600 bytes
+        [ "$(grep -c '^(something else listens on TCP port 5678: stop it to see this stop)$' <<< "$output")" -eq 2 ]
+        refute_line --regexp "^  \\[server\\] "
+        refute_line --regexp "^error:"
+        tour_left_nothing "$mark"
+    done
+}
+
 @test "a reader that stops reading ends the tour quietly, and nothing is left behind" {
     err=$BATS_TEST_TMPDIR/err
     SYSZOO_MARK=$mark "$ROOT/tour" server proc 2> "$err" 3>&- | head -n 3 > /dev/null
@@ -190,4 +290,53 @@ client_lines() {
     [ ! -s "$err" ]
     wait_until '[ -z "$(marked_processes "$mark")" ]' 5
     tour_left_nothing "$mark"
+}
+
+@test "without ipcrm the message queue stops are skipped, and no queue is made" {
+    claim_queue_key
+    dir=$BATS_TEST_TMPDIR/path
+    mkdir "$dir"
+    # The first of two commands of one name wins, as on PATH; ln refuses the second.
+    ln -s -t "$dir" /usr/local/bin/* /usr/bin/* /bin/* 2> /dev/null || true
+    rm -f "$dir/ipcrm" "$dir/apt-get"
+    PATH=$dir run --separate-stderr tour ipc
+    assert_success
+    [ "$(grep -c '^(skipped: this stop needs ipcrm (Debian package util-linux), not installed here)$' <<< "$output")" -eq 2 ]
+    run ! queue_exists
+    tour_left_nothing "$mark"
+}
+
+@test "another user's queue that keeps the learner out is narrated as it is, and left alone" {
+    command -v perl > /dev/null || skip "perl is needed to make a queue"
+    claim_queue_key
+    nobody_checkout
+    perl -e 'use IPC::SysV qw(IPC_CREAT); msgget(0x12345, IPC_CREAT | 0600) // die "msgget: $!\n"'
+    before=$(ipcs -q | grep '^0x00012345 ')
+    run --separate-stderr as_nobody env TMPDIR="$nobody_tmp/tmp" SYSZOO_BIN="$nobody_bin" SYSZOO_MARK="$mark" \
+        "$nobody_root/tour" ipc 3>&-
+    assert_success
+    text=$(tr '\n' ' ' <<< "$output") # the sentences, unwrapped
+    [[ $text == *"and its permissions keep you out: postbox cannot open it"* ]]
+    [[ $text != *"postbox opens it and changes nothing"* ]]
+    [[ $text != *"your effective IDs"* ]]
+    assert_line "queue id:-1"
+    assert_line "! msgget: Permission denied"
+    assert_line "! msgctl: Permission denied"
+    refute_output --partial "ipcrm -Q"
+    [ "$(ipcs -q | grep '^0x00012345 ')" = "$before" ]
+}
+
+@test "started from another folder, the tour shows commands that work there" {
+    cd "$BATS_TEST_TMPDIR"
+    run --separate-stderr tour charcopy spill blank
+    assert_success
+    # every program and every file of the tour's that a shown command names is reachable from here
+    paths=$(grep '^\$ ' <<< "$output" | grep -oE '[^ ]*/(bin/[a-z]+|tour\.[A-Za-z0-9]{6}/[a-z.]+)' | sort -u)
+    [ -n "$paths" ]
+    while read -r path; do
+        case $path in
+            */bin/*) [ -x "$path" ] ;;
+            *) [[ $path == /* ]] ;; # the tour's folder is gone now: it was named in full
+        esac
+    done <<< "$paths"
 }

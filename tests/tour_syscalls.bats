@@ -49,7 +49,7 @@ without_kernel_view() {
         assert_line --regexp '^  [0-9]+ +ioctl\([0-9]+, FS_IOC(32)?_SETFLAGS, .* = -1 EOPNOTSUPP '
     fi
     # farewell: one write of all four lines, then the end: nothing else kept
-    [ "$(awk -v start="  \$ ${BIN#"$ROOT"/}/farewell" '$0 == start { on = 1; next }
+    [ "$(awk -v start="  \$ $(shown_bin)/farewell" '$0 == start { on = 1; next }
             on && /^  \(left out/ { exit } on' <<< "$output" |
         sed -E 's/^  [0-9]+ +//; s/ += / = /')" = \
         'write(1, "main is done\nfirst exit handler\n"..., 71) = 71

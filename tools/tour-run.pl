@@ -8,12 +8,14 @@
 #   --merge KIND   standard output and standard error as one stream, each line "KIND LINE"
 #   --log FILE     each line also appended to FILE, after its event is out
 #   --status       a "status N" event when the command ends with N other than 0
+#   --show-if RE   events only when the first line matches Perl regular expression RE (a
+#                  server that got its address); the log has every line all the same
 # The exit status is the command's (128 + N when signal N ended it).
 use strict;
 use warnings;
 use POSIX qw(:sys_wait_h :termios_h :fcntl_h);
 
-my ($pty, $merge, $log, $status_event) = (0, undef, undef, 0);
+my ($pty, $merge, $log, $status_event, $show_if) = (0, undef, undef, 0, undef);
 while (@ARGV && $ARGV[0] =~ /^--/) {
     my $option = shift @ARGV;
     last if $option eq '--';
@@ -21,6 +23,7 @@ while (@ARGV && $ARGV[0] =~ /^--/) {
     elsif ($option eq '--merge') { $merge = shift @ARGV }
     elsif ($option eq '--log') { $log = shift @ARGV }
     elsif ($option eq '--status') { $status_event = 1 }
+    elsif ($option eq '--show-if') { $show_if = shift @ARGV }
     else { die "tour-run: unknown option $option\n" }
 }
 my $command = shift @ARGV;
@@ -72,16 +75,28 @@ $kind{ fileno $err_read } = 'err' if $err_read;
 my %handle = map { fileno $_ => $_ } grep { defined } $out_read, $err_read;
 my %pending = map { $_ => '' } keys %handle; # the start of a line, already shown as out-part
 
+# Events wait here until the first line decides whether they are shown (--show-if).
+my ($shown, $held) = (defined $show_if ? undef : 1, '');
+sub event {
+    my ($text, $line) = @_;
+    if (!defined $shown && defined $line) {
+        $shown = $line =~ /$show_if/ ? 1 : 0;
+        print $held if $shown;
+    }
+    if (!defined $shown) { $held .= $text }
+    elsif ($shown) { print $text }
+}
+
 sub emit_line {
     my ($fd, $line) = @_;
-    print "$kind{$fd}\t$line\n";
+    event("$kind{$fd}\t$line\n", $line);
     print $log_fh "$line\n" if $log_fh;
 }
 
 # The rest of a line whose start went out as out-part.
 sub end_line {
     my ($fd, $rest) = @_;
-    print "$kind{$fd}-end\t$rest\n";
+    event("$kind{$fd}-end\t$rest\n", "$pending{$fd}$rest");
     print $log_fh "$pending{$fd}$rest\n" if $log_fh;
     $pending{$fd} = '';
 }
@@ -111,7 +126,7 @@ while (%handle) {
             emit_line($fd, $_) for @lines;
         }
         if (length $rest) {
-            print "$kind{$fd}-part\t$rest\n";
+            event("$kind{$fd}-part\t$rest\n");
             $pending{$fd} .= $rest;
         }
     }

@@ -46,7 +46,7 @@ check: install them with: ${sudo}apt-get update && ${sudo}apt-get install -y --n
     checkout=$BATS_TEST_TMPDIR/checkout
     mkdir "$checkout"
     cp -R "$ROOT/tour" "$ROOT/tools" "$checkout"
-    run --separate-stderr env -u SYSZOO_BIN PATH="$dir" "$checkout/tour" --no-install farewell
+    run --separate-stderr env -u SYSZOO_BIN -u SYSZOO_BUILD_INFO PATH="$dir" "$checkout/tour" --no-install farewell
     assert_failure 2
     assert_output ''
     [ "$stderr" = "tour: missing: cmake (cmake)

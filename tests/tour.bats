@@ -235,7 +235,7 @@ client_lines() {
 @test "a checkout it can neither build in nor find built programs in: the tour says how to point it at some" {
     nobody_checkout
     checkout=$nobody_root
-    run --separate-stderr as_nobody env -u SYSZOO_BIN TMPDIR="$nobody_tmp/tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
+    run --separate-stderr as_nobody env -u SYSZOO_BIN -u SYSZOO_BUILD_INFO TMPDIR="$nobody_tmp/tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
     assert_failure 1
     assert_output ''
     [[ $stderr == *"tour: the programs are not built, and $checkout/build cannot be written"* ]]

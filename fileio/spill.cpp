@@ -89,17 +89,29 @@ void stop_blocking(int sig)
     sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
     raise(sig); // stops here; SIGCONT resumes here
 
+    // Caught again before the flag goes back on: a second Ctrl-Z must not find it on.
+    sigprocmask(SIG_BLOCK, &just_this, nullptr);
+    set_handler(sig, stop_blocking);
     if (was_nonblocking)
         switch_nonblocking(true);
-    set_handler(sig, stop_blocking);
     errno = saved_errno;
+}
+
+// A signal that whoever started spill chose to ignore (nohup, or a job started in the
+// background by a script) stays ignored: it would neither end nor stop the program.
+void catch_unless_ignored(int sig, void (*handler)(int))
+{
+    struct sigaction current {};
+    if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+        return;
+    set_handler(sig, handler);
 }
 
 void catch_interruptions()
 {
     for (const int sig : ending_signals)
-        set_handler(sig, end_blocking);
-    set_handler(SIGTSTP, stop_blocking);
+        catch_unless_ignored(sig, end_blocking);
+    catch_unless_ignored(SIGTSTP, stop_blocking);
 }
 
 } // namespace

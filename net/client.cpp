@@ -28,10 +28,15 @@ constexpr const char *server_address = "127.0.0.1";
 constexpr in_port_t server_port = 5678;
 constexpr std::size_t greeting_size = 10;
 
+// Lines already printed come before the message, as they happened; the flush must not change the
+// error being reported (a lost line is reported at exit, by report_lost_output).
 [[noreturn]] void fail(const char *what)
 {
+    const int err = errno;
+    fflush(stdout);
+    errno = err;
     perror(what);
-    exit(1); // report_lost_output then writes out standard output, or reports its loss
+    exit(1);
 }
 
 } // namespace

@@ -4,15 +4,15 @@
 
 server_job='' server_pid=''
 
-# True while a socket listens on TCP port 5678 (hex 162E) at any local address, IPv4 or IPv6:
-# state 0A is LISTEN in the kernel's tables.
+# True while a socket listens on the tour's own address, 127.0.0.1:5678 (0100007F:162E in the
+# kernel's table; state 0A is LISTEN). A listener elsewhere on the port is not the tour's to
+# wait for: whether it keeps the tour's server out shows in that server's bind.
 port_busy() {
-    awk '$2 ~ /:162E$/ && $4 == "0A" { found = 1 } END { exit !found }' \
-        /proc/net/tcp /proc/net/tcp6 2> /dev/null
+    awk '$2 == "0100007F:162E" && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp 2> /dev/null
 }
 
 server_up() {
-    launch_partner server "$(program server)" "^bind: Success"
+    launch_partner server "^bind: Success"
     server_job=$launched server_pid=$launched_program
     wait_for '[ "$(partner_lines server "^bind: ")" -ge 1 ]' 10 || {
         note "(the server did not start)"

@@ -144,6 +144,16 @@ setup() {
     done
 }
 
+@test "spill leaves alone a signal it was started ignoring: under nohup a hang-up does not end it" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    head -c 100000 /dev/zero > "$in"
+    # shellcheck disable=SC2016 # $1 is the inner shell's
+    run --separate-stderr "$TOOLS/pty_signal" HUP INT -- bash -c 'trap "" HUP; exec "$1"' _ "$BIN/spill" < "$in"
+    assert_success
+    assert_output "HUP: running, terminal non-blocking
+INT: ended by signal 2, terminal blocking"
+}
+
 @test "spill stopped by Ctrl-Z leaves the terminal blocking, and makes it non-blocking when it goes on" {
     [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
     head -c 100000 /dev/zero > "$in"

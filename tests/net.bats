@@ -268,28 +268,28 @@ without_network() {
     [ "$(without_network "$BIN/client" 2> /dev/null | cat)" = "error:Network is unreachable" ]
 }
 
+# The client with descriptors 3 to $1 - 1 taken, so that its socket is number $1.
+client_with_socket_at() {
+    bash -c 'ulimit -Sn 1200
+        for (( fd = 3; fd < $1; fd++ )); do eval "exec $fd< /dev/null"; done
+        exec "$2"' _ "$1" "$BIN/client"
+}
+
 @test "a client whose socket does not fit the descriptor set says so, before using the set" {
     [ "$(ulimit -Hn)" = unlimited ] || [ "$(ulimit -Hn)" -ge 1200 ] ||
         skip "needs a descriptor limit of 1200: it would check a socket numbered past the 1,024 of a set"
-    # Descriptors 3 to 1100 taken: the socket is 1101.
-    run --separate-stderr bash -c 'ulimit -Sn 1200
-        for (( fd = 3; fd <= 1100; fd++ )); do eval "exec $fd< /dev/null"; done
-        exec "$1"' _ "$BIN/client"
+    run --separate-stderr client_with_socket_at 1101
     assert_failure 1
     assert_output ''
     [ "$stderr" = "socket: descriptor 1101 does not fit the descriptor set" ]
 
     # At the boundary: 1024 is the first number past the set, 1023 its last.
-    run --separate-stderr bash -c 'ulimit -Sn 1200
-        for (( fd = 3; fd <= 1023; fd++ )); do eval "exec $fd< /dev/null"; done
-        exec "$1"' _ "$BIN/client"
+    run --separate-stderr client_with_socket_at 1024
     assert_failure 1
     assert_output ''
     [ "$stderr" = "socket: descriptor 1024 does not fit the descriptor set" ]
 
-    run --separate-stderr bash -c 'ulimit -Sn 1200
-        for (( fd = 3; fd <= 1022; fd++ )); do eval "exec $fd< /dev/null"; done
-        exec "$1"' _ "$BIN/client"
+    run --separate-stderr client_with_socket_at 1023
     [[ $output == error:* ]] # the attempt was made and watched, whatever its outcome here
     [ "$stderr" = "connect: Operation now in progress" ]
 }
@@ -490,4 +490,11 @@ without_network() {
     assert_failure 1
     assert_output 'error:Success'
     [ "$stderr" = $'connect: Operation now in progress\nsend: Connection reset by peer' ]
+    # Both streams into one file: the lines in the order they were printed.
+    status=0
+    with_fault send,sendto:error=ECONNRESET:when=1 -- "$BIN/client" > "$BATS_TEST_TMPDIR/both" 2>&1 ||
+        status=$?
+    [ "$status" -eq 1 ]
+    [ "$(< "$BATS_TEST_TMPDIR/both")" = \
+        $'connect: Operation now in progress\nerror:Success\nsend: Connection reset by peer' ]
 }

@@ -5,8 +5,10 @@
 //
 //     pty_signal INT -- spill < block      prints   INT: ended by signal 2, terminal blocking
 //
-// After CONT it waits (up to five seconds) for the terminal to be non-blocking again. Every
-// other wait is bounded as well: the whole run ends by an alarm after twenty seconds.
+// After CONT it waits (up to five seconds) for the terminal to be non-blocking again; after any
+// other signal, up to five seconds for the command to end or stop ("running" when it does
+// neither: it ignored the signal). Every wait is bounded: the whole run ends by an alarm after
+// twenty seconds.
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -71,6 +73,22 @@ bool wait_nonblocking(int fd)
     return false;
 }
 
+// Wait until process pid ends or stops, and return its status; -1 when it still runs after five
+// seconds.
+int wait_changed(pid_t pid)
+{
+    for (int step = 0; step < wait_steps; ++step) {
+        int status = 0;
+        const pid_t changed = waitpid(pid, &status, WUNTRACED | WNOHANG);
+        if (changed < 0)
+            fail("pty_signal: waitpid");
+        if (changed == pid)
+            return status;
+        usleep(step_us);
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -122,10 +140,10 @@ int main(int argc, char *argv[])
             wait_nonblocking(terminal);
             printf("%s: running", name);
         } else {
-            int status = 0;
-            if (waitpid(pid, &status, WUNTRACED) < 0)
-                fail("pty_signal: waitpid");
-            if (WIFSIGNALED(status))
+            const int status = wait_changed(pid);
+            if (status < 0)
+                printf("%s: running", name); // it ignored the signal
+            else if (WIFSIGNALED(status))
                 printf("%s: ended by signal %d", name, WTERMSIG(status));
             else if (WIFSTOPPED(status))
                 printf("%s: stopped by signal %d", name, WSTOPSIG(status));

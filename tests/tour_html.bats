@@ -17,7 +17,7 @@ teardown() {
 # Output with markup, an entity, quotes, a NUL byte, a byte that is not UTF-8, an escape
 # sequence, DEL, an overlong (invalid) encoding of "/" and a character that is UTF-8: passed
 # through the same path as a program's output.
-nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377bad \033[31mesc \177del \300\257long é\n"; printf "<img src=x>err\n" >&2'
+nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377bad \033[31mesc \177del \300\257long \301\201c1 é\n"; printf "<img src=x>err\n" >&2'
 
 @test "--html records the selected stops in one self-contained page, and leaves nothing behind" {
     run --separate-stderr tour --html "$page" farewell charcopy attrmark client
@@ -66,7 +66,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     assert_success
     [ -f "$page" ]
     # standard output: entities, visible control characters, the byte that is not UTF-8
-    grep -qxF '<div class="o">&lt;script&gt;alert(1)&lt;/script&gt;&lt;b&gt;bold&lt;/b&gt; &amp; &quot;q&quot; &#39;s <span class="x" title="control character 0x00">&#x2400;</span>nul <span class="x" title="not UTF-8">\xFF</span>bad <span class="x" title="control character 0x1B">&#x241B;</span>[31mesc <span class="x" title="control character 0x7F">&#x2421;</span>del <span class="x" title="not UTF-8">\xC0</span><span class="x" title="not UTF-8">\xAF</span>long é</div>' "$page"
+    grep -qxF '<div class="o">&lt;script&gt;alert(1)&lt;/script&gt;&lt;b&gt;bold&lt;/b&gt; &amp; &quot;q&quot; &#39;s <span class="x" title="control character 0x00">&#x2400;</span>nul <span class="x" title="not UTF-8">\xFF</span>bad <span class="x" title="control character 0x1B">&#x241B;</span>[31mesc <span class="x" title="control character 0x7F">&#x2421;</span>del <span class="x" title="not UTF-8">\xC0</span><span class="x" title="not UTF-8">\xAF</span>long <span class="x" title="not UTF-8">\xC1</span><span class="x" title="not UTF-8">\x81</span>c1 é</div>' "$page"
     # standard error, marked
     grep -qxF '<div class="e"><span class="m">! </span>&lt;img src=x&gt;err</div>' "$page"
     # the command as typed is escaped too

@@ -213,6 +213,9 @@ nobody_checkout() {
     awk -F '\t' -v OFS='\t' -v source="$nobody_root" -v bin="$nobody_bin" \
         '$1 == "source" { $2 = source } $1 == "bin" { $2 = bin } { print }' "$BUILD_INFO" > "$nobody_tmp/build-info"
     chmod -R go-w,a+rX "$nobody_root" "$nobody_bin" "$nobody_tmp/build-info"
+    # The copy's own record, whatever the test run was given: the checkout's may be out of
+    # nobody's reach (a clone under /root).
+    export SYSZOO_BUILD_INFO=$nobody_tmp/build-info
 }
 
 remove_nobody_folder() {

@@ -1,0 +1,253 @@
+#!/usr/bin/env bats
+# The exercise runner: the learner's copies, their progress, and the judging, on a few quick
+# exercises (none that needs the network port).
+# ctest: TIMEOUT 180
+
+load helper
+
+setup() {
+    [ -n "$ROOT" ] || skip "SYSZOO_ROOT does not name the sources"
+    # A folder name with a space in it, as a home folder may have.
+    export XDG_DATA_HOME="$BATS_TEST_TMPDIR/my data"
+    area="$XDG_DATA_HOME/syszoo/practice"
+    unset SYSZOO_PRACTICE_DIR SYSZOO_EXERCISES
+}
+
+teardown() {
+    remove_nobody_folder
+}
+
+practice() {
+    "$ROOT/practice" --no-install "$@" 3>&-
+}
+
+# Put the lines of farewell's registration back in the shipped order, in copy $1.
+mend_farewell() {
+    cp "$ROOT/proc/farewell.cpp" "$1/proc/farewell.cpp"
+}
+
+@test "a learner starts, fails, takes hints, mends, passes, and goes on; nothing lands in the checkout" {
+    marker=$BATS_TEST_TMPDIR/marker
+    touch "$marker"
+    run practice start farewell
+    assert_success
+    assert_line "Mend it here:"
+    assert_line "  $area/farewell/src/proc/farewell.cpp"
+    assert_line --partial "What it shows: ./farewell prints"
+
+    run practice check farewell
+    assert_failure 1
+    assert_line --partial "FAILED  farewell runs its exit handlers last registered first"
+    assert_line "Not passed yet: farewell (./practice hint farewell for a hint)"
+
+    run practice hint
+    assert_success
+    assert_line --index 0 --partial "Hint 1 of 3:"
+    refute_line --partial "Hint 2 of 3:"
+    run practice hint farewell
+    assert_line --index 1 --partial "Hint 2 of 3:"
+
+    # Answered no (or no answer at all): the answer stays hidden before the exercise passes.
+    run practice show farewell < /dev/null
+    assert_failure 1
+    refute_output --partial "@@"
+
+    # Deleting the behaviour is no mend: without the handlers the test fails.
+    sed -i '/atexit/,/err_sys/d' "$area/farewell/src/proc/farewell.cpp"
+    run practice check farewell
+    assert_failure 1
+
+    mend_farewell "$area/farewell/src"
+    run practice check farewell
+    assert_success
+    assert_line "Passed: farewell"
+    assert_line "Next: ./practice  (goes on with server)"
+
+    run practice report
+    assert_line --regexp '^farewell +done +3 +2$'
+    # The checkout is as it was: everything went to the work area.
+    [ -z "$(find "$ROOT" \( -path "$ROOT/build*" -o -path "$ROOT/.git" -o -path "$ROOT/Testing" \) -prune \
+        -o -newer "$marker" -print)" ]
+}
+
+@test "a learner's edits are never lost: start again, the runner alone, a reset kept as a copy" {
+    run practice start shellrun
+    assert_success
+    file=$area/shellrun/src/proc/shellrun.cpp
+    echo "// my note" >> "$file"
+
+    run practice start shellrun
+    assert_success
+    assert_line "Started before: your copy is as you left it."
+    run practice # resumes the first not done (server), and touches no other copy
+    assert_success
+    assert_line --regexp '^started +shellrun +shellrun '
+    [ "$(tail -n 1 "$file")" = "// my note" ]
+
+    # An edit outside the exercise's own file is an edit too.
+    echo "// elsewhere" >> "$area/shellrun/src/proc/farewell.cpp"
+    run practice reset shellrun <<< "n"
+    assert_failure 1
+    assert_line --partial "Nothing changed."
+    [ "$(tail -n 1 "$file")" = "// my note" ]
+
+    run practice reset shellrun <<< "y"
+    assert_success
+    [ "$(tail -n 1 "$file")" != "// my note" ]
+    kept=("$area"/shellrun/saved/*/proc/shellrun.cpp)
+    [ "${#kept[@]}" -eq 1 ]
+    [ "$(tail -n 1 "${kept[0]}")" = "// my note" ]
+    [ "$(tail -n 1 "${kept[0]%/shellrun.cpp}/farewell.cpp")" = "// elsewhere" ]
+
+    # Without edits nothing is asked and nothing kept.
+    run practice reset shellrun < /dev/null
+    assert_success
+    kept=("$area"/shellrun/saved/*)
+    [ "${#kept[@]}" -eq 1 ]
+}
+
+@test "two exercises in progress at once keep their own copies, builds and states" {
+    practice start farewell > /dev/null
+    practice start samples > /dev/null
+
+    run practice check samples
+    assert_failure 1
+    run practice check farewell # its own copy, still broken: samples' copy has it as shipped
+    assert_failure 1
+    mend_farewell "$area/farewell/src"
+    run practice check farewell
+    assert_success
+    run practice check samples # still broken: farewell's mend is not samples'
+    assert_failure 1
+
+    cp "$ROOT/samples/test.cpp" "$area/samples/src/samples/test.cpp"
+    run practice check samples
+    assert_success
+    run practice list
+    assert_line --regexp '^done +farewell '
+    assert_line --regexp '^done +samples '
+    assert_line --regexp '^not-started +server '
+
+    run practice skip server
+    assert_success
+    run practice list
+    assert_line --regexp '^skipped +server '
+    run practice # the first one neither done nor skipped
+    assert_line --regexp '^client: '
+}
+
+# Make folder $1 (for PATH) of links to every command on PATH but those named $2...
+path_without() {
+    local path=$1 dir file dirs
+    shift
+    mkdir -p "$path"
+    IFS=: read -r -a dirs <<< "$PATH"
+    for dir in "${dirs[@]}"; do
+        for file in "$dir"/*; do
+            [ -e "$file" ] || continue # an empty folder's pattern, left as it is
+            [[ " $* " == *" ${file##*/} "* ]] && continue
+            [ -e "$path/${file##*/}" ] || ln -s "$file" "$path/${file##*/}"
+        done
+    done
+}
+
+@test "an exercise whose test needs a missing tool is not judged, and says why" {
+    path_without "$BATS_TEST_TMPDIR/path" gdb
+    practice start relay > /dev/null
+    cp "$ROOT/gdb/CMakeLists.txt" "$area/relay/src/gdb/CMakeLists.txt" # even mended
+    PATH=$BATS_TEST_TMPDIR/path run practice check relay
+    [ "$status" -eq 2 ]
+    assert_line "Not judged: relay"
+    assert_line "  skipped \"relay under gdb: four frames, and every caller's ret is 10 after its call returns\": gdb is not installed"
+    refute_line --partial "Passed"
+    run practice report
+    assert_line --regexp '^relay +started +1 +0$'
+}
+
+@test "with --no-install, a missing tool is named with its package, and nothing runs" {
+    path_without "$BATS_TEST_TMPDIR/path" patch
+    PATH=$BATS_TEST_TMPDIR/path run --separate-stderr practice start farewell
+    [ "$status" -eq 2 ]
+    assert_output ''
+    [[ $stderr == *"practice: missing: patch (patch)"* ]]
+    [ ! -e "$area" ]
+}
+
+@test "a learner with a read-only checkout works in a home of their own; without sudo, installs are for root" {
+    nobody_checkout
+    # The whole checkout, which nobody may read and not write.
+    tar -C "$ROOT" --exclude=./.git --exclude='./build*' --exclude=./Testing -cf - . |
+        tar -C "$nobody_root" -xf -
+    chmod -R go-w,a+rX "$nobody_root"
+    mkdir "$nobody_tmp/home"
+    chown 65534:65534 "$nobody_tmp/home"
+    learner=(as_nobody env HOME="$nobody_tmp/home" XDG_DATA_HOME= SYSZOO_BIN="$nobody_bin"
+        SYSZOO_TOOLS= "$nobody_root/practice" --no-install)
+    run "${learner[@]}" start farewell
+    assert_success
+    assert_line "  $nobody_tmp/home/.local/share/syszoo/practice/farewell/src/proc/farewell.cpp"
+    mend_farewell "$nobody_tmp/home/.local/share/syszoo/practice/farewell/src"
+    run "${learner[@]}" check farewell
+    assert_success
+    assert_line "Passed: farewell"
+
+    path_without "$nobody_tmp/path" patch sudo
+    run --separate-stderr as_nobody env PATH="$nobody_tmp/path" HOME="$nobody_tmp/home" \
+        "$nobody_root/practice" --no-install list
+    [ "$status" -eq 2 ]
+    [ "$stderr" = "practice: missing: patch (patch)
+practice: install them as root with: apt-get update && apt-get install -y --no-install-recommends patch" ]
+}
+
+@test "watch checks again when the file is saved by a rename, and ends when it passes" {
+    command -v inotifywait > /dev/null || skip "inotifywait (inotify-tools) is not installed"
+    practice start farewell > /dev/null
+    practice watch > "$BATS_TEST_TMPDIR/watch" 2>&1 < /dev/null &
+    watcher=$!
+    wait_until 'grep -q "^Watching farewell" "$BATS_TEST_TMPDIR/watch"' 60
+    # As an editor that writes a new file and renames it over the old one.
+    file=$area/farewell/src/proc/farewell.cpp
+    cp "$ROOT/proc/farewell.cpp" "$file.new"
+    mv "$file.new" "$file"
+    status=0
+    wait_bounded "$watcher" 60 || status=$?
+    [ "$status" -eq 0 ]
+    grep -q "^Passed: farewell" "$BATS_TEST_TMPDIR/watch"
+    [ "$(grep -c "^Checking farewell" "$BATS_TEST_TMPDIR/watch")" -eq 2 ]
+}
+
+@test "the proof refuses an exercise whose test is gone or whose fault no test sees" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    # A fault in a comment only: the tests pass.
+    cat > "$set_dir/1-harmless.patch" << 'EOF'
+Title: Nothing broken
+Programs: blank
+Symptom: none
+Test: blank prints nothing and exits 0
+Hint: none
+
+--- a/samples/blank.cpp
++++ b/samples/blank.cpp
+@@ -1,4 +1,4 @@
+-// blank: a program that does nothing: two locals set to 0, and a return.
++// blank: a program that does nothing at all: two locals set to 0, and a return.
+ //
+ // Run:   ./blank; echo $?
+ // Watch: no output at all, and status 0.
+EOF
+    # A test renamed in the suite: the exercise names one that no longer exists.
+    sed 's/^Test: test prints the symbol.s name$/Test: test prints the name of the symbol/' \
+        "$ROOT"/exercises/*-samples.patch > "$set_dir/2-renamed.patch"
+    # A kernel check that the broken copy passes too tells nothing.
+    sed 's/^Kernel-expect: .*/Kernel-expect: ^msgget/' "$ROOT"/exercises/*-postbox.patch \
+        > "$set_dir/3-loose.patch"
+    SYSZOO_EXERCISES=$set_dir run practice prove
+    assert_failure 1
+    if command -v strace > /dev/null && strace -qq -o /dev/null -e trace=uname uname > /dev/null 2>&1; then
+        assert_line --regexp '^FAILED loose +the kernel check passes the broken copy too '
+    fi
+    [ ! -e "$area" ] # a proof leaves nothing in a learner's work area
+    assert_line --regexp '^FAILED harmless +broken, run 1: no test failed by an assertion \(1 passed, 0 out of time\)$'
+    assert_line --regexp '^FAILED renamed +not judged: the suite has no test named "test prints the name of the symbol"'
+}

@@ -30,10 +30,12 @@ foreach(folder IN LISTS source_folders)
 endforeach()
 
 install(PROGRAMS tour DESTINATION ${SYSZOO_SHARE_DIR})
-install(PROGRAMS tools/tour-render.pl tools/tour-run.pl DESTINATION ${SYSZOO_SHARE_DIR}/tools)
-install(FILES tools/tour-trace.awk tools/tour-page.css tools/tour-try.tour tools/packages.bash
-              tools/packages.list
-        DESTINATION ${SYSZOO_SHARE_DIR}/tools)
+# The tour's own files, whatever they are: tools/tour-*, and the package list it reads.
+file(GLOB tour_tools CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/tour-*)
+file(GLOB tour_scripts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/tour-*.pl)
+list(REMOVE_ITEM tour_tools ${tour_scripts})
+install(PROGRAMS ${tour_scripts} DESTINATION ${SYSZOO_SHARE_DIR}/tools)
+install(FILES ${tour_tools} tools/packages.bash tools/packages.list DESTINATION ${SYSZOO_SHARE_DIR}/tools)
 install(PROGRAMS tools/syszoo DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES tools/syszoo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 

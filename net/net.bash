@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # For the tour's net stops (server.tour, client.tour): the server on a terminal of its own, its
-# lines marked [server], and the waits that keep them in the order they happen.
+# lines marked [server], and the waits after which they are shown, in the order they happen.
 
 server_job='' server_pid=''
 
@@ -18,6 +18,7 @@ server_up() {
         note "(the server did not start)"
         return 1
     }
+    pass_partner_lines
     # Whether the port is the tour's is the bind's result: another program listening on port
     # 5678 at any address (0.0.0.0, ::) makes it fail, and that program must hear nothing.
     if [ "$(partner_lines server "^bind: Success")" -eq 0 ]; then
@@ -33,6 +34,7 @@ server_settled() {
     # shellcheck disable=SC2034 # read by the condition, which wait_for evaluates
     local closed=$1
     wait_for '[ "$(partner_lines server "connection closed")" -ge "$closed" ]' 5
+    pass_partner_lines
 }
 
 server_down() {
@@ -40,6 +42,7 @@ server_down() {
     show_command "kill $server_pid"
     kill "$server_pid" 2> /dev/null
     wait_ended "$server_job" 5
+    pass_partner_lines
     server_job='' server_pid=''
     wait_for '! port_busy' 5
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The exercise runner: the learner's copies, their progress, and the judging, on a few quick
 # exercises (none that needs the network port).
-# ctest: TIMEOUT 180
+# ctest: TIMEOUT 240 port_5678
 
 load helper
 
@@ -14,6 +14,7 @@ setup() {
 }
 
 teardown() {
+    stop_pid "${listener:-}"
     remove_nobody_folder
 }
 
@@ -33,6 +34,7 @@ mend_farewell() {
     assert_success
     assert_line "Mend it here:"
     assert_line "  $area/farewell/src/proc/farewell.cpp"
+    assert_line "  $area/farewell/build/bin"
     assert_line --partial "What it shows: ./farewell prints"
 
     run practice check farewell
@@ -79,9 +81,12 @@ mend_farewell() {
     run practice start shellrun
     assert_success
     assert_line "Started before: your copy is as you left it."
-    run practice # resumes the first not done (server), and touches no other copy
+    run practice # goes on with the exercise under way, and touches no other copy
     assert_success
     assert_line --regexp '^started +shellrun +shellrun '
+    assert_line --regexp '^shellrun: '
+    run practice hint
+    assert_line --index 0 --partial "Hint 1 of 3: system returns"
     [ "$(tail -n 1 "$file")" = "// my note" ]
 
     # An edit outside the exercise's own file is an edit too.
@@ -178,7 +183,7 @@ path_without() {
     # The whole checkout, which nobody may read and not write.
     tar -C "$ROOT" --exclude=./.git --exclude='./build*' --exclude=./Testing -cf - . |
         tar -C "$nobody_root" -xf -
-    chmod -R go-w,a+rX "$nobody_root"
+    chmod -R a-w,a+rX "$nobody_root"
     mkdir "$nobody_tmp/home"
     chown 65534:65534 "$nobody_tmp/home"
     learner=(as_nobody env HOME="$nobody_tmp/home" XDG_DATA_HOME= SYSZOO_BIN="$nobody_bin"
@@ -226,6 +231,7 @@ Programs: blank
 Symptom: none
 Test: blank prints nothing and exits 0
 Hint: none
+Hint: none at all
 
 --- a/samples/blank.cpp
 +++ b/samples/blank.cpp
@@ -250,4 +256,95 @@ EOF
     [ ! -e "$area" ] # a proof leaves nothing in a learner's work area
     assert_line --regexp '^FAILED harmless +broken, run 1: no test failed by an assertion \(1 passed, 0 out of time\)$'
     assert_line --regexp '^FAILED renamed +not judged: the suite has no test named "test prints the name of the symbol"'
+}
+
+@test "a teacher's exercise with a shipped exercise's name has its own copy and progress" {
+    practice start farewell > /dev/null
+    mend_farewell "$area/farewell/src"
+    set_dir="$BATS_TEST_TMPDIR/lab 4"
+    mkdir -p "$set_dir"
+    # Another fault under the same name: the shipped farewell's mended copy must not judge it.
+    sed 's/^Title: .*/Title: Farewell of the lab/' "$ROOT"/exercises/*-samples.patch > "$set_dir/1-farewell.patch"
+    SYSZOO_EXERCISES=$set_dir run practice start farewell
+    assert_success
+    refute_line "Started before: your copy is as you left it."
+    assert_line --partial "farewell: Farewell of the lab"
+    SYSZOO_EXERCISES=$set_dir run practice check farewell
+    assert_failure 1
+    assert_line "Not passed yet: farewell (./practice hint farewell for a hint)"
+    run practice list
+    assert_line --regexp '^started +farewell '
+    cmp "$ROOT/proc/farewell.cpp" "$area/farewell/src/proc/farewell.cpp"
+}
+
+@test "a build file that does not configure is a failed build, said, and the runner goes on" {
+    practice start relay > /dev/null
+    echo 'message(FATAL_ERROR "my slip")' >> "$area/relay/src/gdb/CMakeLists.txt"
+    run practice check relay
+    assert_failure 1
+    assert_line --partial "The build failed"
+    assert_line --partial "my slip"
+    assert_line "Not passed yet: relay"
+}
+
+@test "postinfo's kernel check takes any open without IPC_CREAT, and refuses one with it" {
+    expect=$(sed -n 's/^Kernel-expect: //p' "$ROOT"/exercises/*-postinfo.patch)
+    grep -qE -- "$expect" <<< 'msgget(0x12345, 0) = 0'
+    grep -qE -- "$expect" <<< 'msgget(0x12345, 0666) = 0'
+    grep -qE -- "$expect" <<< 'msgget(0x12345, 0600) = -1 ENOENT (No such file or directory)'
+    run ! grep -qE -- "$expect" <<< 'msgget(0x12345, IPC_CREAT|0666) = 0'
+    run ! grep -qE -- "$expect" <<< 'msgget(0x12345, 0666|IPC_CREAT) = 0'
+}
+
+@test "a listener on port 5678 at any address leaves the network tests not judged" {
+    practice start server > /dev/null
+    perl -MIO::Socket::INET -e '
+        my $s = IO::Socket::INET->new(LocalAddr => "0.0.0.0:5678", Listen => 1, ReuseAddr => 1)
+            or die "listen: $!\n";
+        sleep 120' 3>&- &
+    listener=$!
+    wait_until 'ss -Hltn "( sport = :5678 )" | grep -q .' 10
+    run practice check server
+    stop_pid "$listener"
+    [ "$status" -eq 2 ]
+    assert_line "Not judged: server"
+    assert_line --partial "port 5678 is in use"
+}
+
+@test "a set folder with no exercises, or a mistyped one, says so and fails" {
+    mkdir "$BATS_TEST_TMPDIR/empty"
+    for set in "$BATS_TEST_TMPDIR/empty" "$BATS_TEST_TMPDIR/no such set"; do
+        SYSZOO_EXERCISES=$set run --separate-stderr practice
+        [ "$status" -eq 2 ]
+        [ -z "$output" ]
+        [[ $stderr == "practice: no exercises in $set "* ]]
+    done
+}
+
+@test "without strace, the exercises without a kernel check work, and one with it names strace" {
+    path_without "$BATS_TEST_TMPDIR/path" strace
+    PATH=$BATS_TEST_TMPDIR/path run practice list
+    assert_success
+    assert_line --regexp '^not-started +farewell '
+    PATH=$BATS_TEST_TMPDIR/path run practice hint farewell
+    assert_success
+    practice start postbox > /dev/null
+    PATH=$BATS_TEST_TMPDIR/path run --separate-stderr practice check postbox
+    [ "$status" -eq 2 ]
+    [[ $stderr == *"practice: missing: strace (strace)"* ]]
+}
+
+@test "the proof refuses a name the runner cannot use, and an exercise without its hints" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    cp "$ROOT"/exercises/*-samples.patch "$set_dir/1-give up.patch"
+    grep -v '^Hint: The format' "$ROOT"/exercises/*-samples.patch | grep -v '^Hint: A line of text' \
+        > "$set_dir/2-hintless.patch"
+    SYSZOO_EXERCISES=$set_dir run practice prove
+    assert_failure 1
+    assert_line --regexp '^FAILED 1-give up.patch +a name of letters, digits and dashes only'
+    assert_line --regexp '^FAILED hintless +a learner needs a Symptom and two or three Hints \(1 given\)$'
+    SYSZOO_EXERCISES=$set_dir run practice list
+    assert_success
+    refute_output --partial "give"
 }

@@ -205,6 +205,26 @@ lines_out() {
     [ ! -s "$err" ]
 }
 
+@test "catcher's handler calls no standard I/O: under a guard that forbids it, every signal still gives its line" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # Standard I/O inside a handler ends catcher with status 70 (tests/handler_stdio.cpp).
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    LD_LIBRARY_PATH=$TOOLS LD_PRELOAD=libhandler_stdio.so "$BIN/catcher" > "$out" 2> "$err" 3>&- &
+    pid=$!
+    wait_until 'catches_user_signals $pid' 10
+    kill -USR1 "$pid"
+    wait_until '[ "$(lines_out)" -eq 1 ] || ! kill -0 $pid 2> /dev/null'
+    kill -USR2 "$pid" 2> /dev/null || true
+    wait_until '[ "$(lines_out)" -eq 2 ] || ! kill -0 $pid 2> /dev/null'
+    kill -TERM "$pid" 2> /dev/null || true
+    status=0
+    wait_bounded "$pid" 5 || status=$?
+    pid=
+    [ ! -s "$err" ] || { cat "$err"; false; }
+    [ "$status" -eq 143 ]
+    cmp <(printf 'received SIGUSR%d\n' 1 2) "$out"
+}
+
 @test "catcher keeps its handler: 200 signals one at a time give 200 lines" {
     start_catcher
     for (( i = 1; i <= 200; i++ )); do

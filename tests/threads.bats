@@ -17,6 +17,18 @@ load helper
     (( elapsed >= 3 && elapsed <= 20 ))
 }
 
+@test "pairjoin waits for task1 by joining it: with the main thread's sleeps cut short the total is still 10" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # The main thread's sleeps return at once (tests/main_nosleep.cpp): a main that sleeps
+    # instead of joining reads task1's counter long before task1 is done.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    run --separate-stderr env LD_LIBRARY_PATH="$TOOLS" LD_PRELOAD=libmain_nosleep.so "$BIN/pairjoin"
+    assert_success
+    [ -z "$stderr" ]
+    [ "$(grep -c '^task1 count: ' <<< "$output")" -eq 5 ]
+    [ "${lines[${#lines[@]} - 1]}" = "total iterations: 10" ]
+}
+
 @test "pairhalt: task2 counts to five, task1 is cut short, no line twice, total 5 or 6" {
     start=$SECONDS
     run --separate-stderr "$BIN/pairhalt"

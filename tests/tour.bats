@@ -53,7 +53,7 @@ teardown() {
 @test "a folder name selects its programs, in order" {
     run --separate-stderr tour samples
     assert_success
-    [ "$(grep '^-- ' <<< "$output" | cut -d: -f1)" = $'-- oldstyle\n-- test\n-- blank' ]
+    [ "$(grep '^-- ' <<< "$output" | cut -d: -f1)" = "$(built_programs samples | sed 's/^/-- /')" ]
     assert_line "HAVE_MMAP"
     assert_line "status 0"
 }
@@ -62,8 +62,10 @@ teardown() {
     run tour --list
     assert_success
     [ "$(awk '{ print $1 }' <<< "$output")" = "$(built_programs)" ]
-    assert_line --index 0 --regexp '^server +net +a select server'
-    assert_line --index "$(( $(built_programs | wc -l) - 1 ))" --regexp '^blank +samples +'
+    first=$(built_programs | head -n 1) last=$(built_programs | tail -n 1)
+    assert_line --index 0 --regexp "^$first +$(program_field "$first" 3) +[a-z]"
+    assert_line --index "$(( $(built_programs | wc -l) - 1 ))" --regexp "^$last +$(program_field "$last" 3) +[a-z]"
+
 
     run --separate-stderr tour farewell nosuchstop
     assert_failure 2
@@ -106,6 +108,13 @@ interrupt_tour_at() {
     # script runs the server in a session of its own; tail and its filter follow the log.
     interrupt_tour_at '\[server\] bind: Success' server
     wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+    tour_left_nothing "$mark"
+
+    # recording a page: the page's writer is done before its unfinished page goes
+    mkdir "$BATS_TEST_TMPDIR/pages"
+    interrupt_tour_at '^tour: recording pairhalt' --html "$BATS_TEST_TMPDIR/pages/tour.html" farewell pairhalt
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+    [ -z "$(ls -A "$BATS_TEST_TMPDIR/pages")" ]
     tour_left_nothing "$mark"
 }
 
@@ -167,19 +176,24 @@ interrupt_tour_at() {
     [ "${#missing[@]}" -eq 0 ]
 }
 
-# The lines of the client's standard output and standard error, in the order shown, from the
-# terminal's text or the page ($1: terminal or page) on standard input.
+# The lines of the client's standard output and standard error and what the server read, in
+# the order shown, from the terminal's text or the page ($1: terminal or page) on standard input.
 client_lines() {
     if [ "$1" = terminal ]; then
-        tr -d '\r' | grep -E '^(! connect:|error:)'
+        tr -d '\r' | grep -aE '^(! connect:|error:|  \[server\] (read:|connection closed))'
     else
-        sed -nE 's|^<div class="e"><span class="m">! </span>(connect:.*)</div>$|! \1|p; s|^<div class="o">(error:.*)</div>$|\1|p'
+        sed -nE 's|^<div class="e"><span class="m">! </span>(connect:.*)</div>$|! \1|p; s|^<div class="o">(error:.*)</div>$|\1|p
+            s|^<div class="s"><span class="m">\[server\]&nbsp;</span>(read:.*\|connection closed)</div>$|  [server] \1|p'
     fi
 }
 
-@test "the client stop shows connect's line before the pending error, 20 runs of 20, on a terminal and on the page" {
+# What client_lines shows of the client stop: the server's lines after all of the client's.
+client_expected=$'! connect: Operation now in progress\nerror:Success\n  [server] read:TCP TEST\n  [server] connection closed
+! connect: Operation now in progress\nerror:Connection refused'
+
+@test "the client stop shows connect's line before the pending error, and the server's after both, 20 runs of 20, on a terminal and on the page" {
     command -v script > /dev/null || skip "script (bsdutils) is not installed"
-    expected=$'! connect: Operation now in progress\nerror:Success\n! connect: Operation now in progress\nerror:Connection refused'
+    expected=$client_expected
     out=$BATS_TEST_TMPDIR/out
     page=$BATS_TEST_TMPDIR/page.html
     for (( run = 1; run <= 20; run++ )); do
@@ -188,6 +202,21 @@ client_lines() {
         tour --html "$page" client 2> /dev/null
         [ "$(client_lines page < "$page")" = "$expected" ] || { echo "page, run $run:"; cat "$page"; false; }
     done
+    tour_left_nothing "$mark"
+}
+
+@test "the server's lines show after the client's, however late the client's own arrive" {
+    # A stand-in for the client whose standard output arrives half a second after the client
+    # has sent its greeting: by then the server has read it, every time.
+    slow=$BATS_TEST_TMPDIR/slow
+    mkdir "$slow"
+    ln -s "$BIN"/* "$slow"
+    rm "$slow/client"
+    printf '#!/bin/bash\n"%s/client" | { sleep 0.5; cat; }\nexit "${PIPESTATUS[0]}"\n' "$BIN" > "$slow/client"
+    chmod +x "$slow/client"
+    SYSZOO_BUILD_INFO=$BUILD_INFO SYSZOO_BIN=$slow run --separate-stderr tour client
+    assert_success
+    [ "$(client_lines terminal <<< "$output")" = "$client_expected" ]
     tour_left_nothing "$mark"
 }
 
@@ -339,4 +368,72 @@ tour_beside_stranger() {
             *) [[ $path == /* ]] ;; # the tour's folder is gone now: it was named in full
         esac
     done <<< "$paths"
+}
+
+@test "output that cannot be written: the tour says so plainly, exits 1 and leaves nothing behind" {
+    for target in /dev/full:"No space left on device" -:"Bad file descriptor"; do
+        run --separate-stderr with_stdout "${target%%:*}" tour blank
+        assert_failure 1
+        [ "$stderr" = "tour: output error: ${target#*:}" ]
+        tour_left_nothing "$mark"
+    done
+}
+
+@test "SYSZOO_BIN may name any folder of programs, a copy of a build's too, from anywhere" {
+    dir=$BATS_TEST_TMPDIR/copy/progs
+    mkdir -p "$dir"
+    cp "$BIN"/* "$dir"
+    run --separate-stderr env -u SYSZOO_BUILD_INFO SYSZOO_BIN="$dir" SYSZOO_MARK="$mark" "$ROOT/tour" blank 3>&-
+    assert_success
+    assert_line "\$ $dir/blank; echo \"status \$?\""
+    assert_line "status 0"
+    cd "$BATS_TEST_TMPDIR" # a name relative to where the tour starts
+    run --separate-stderr env -u SYSZOO_BUILD_INFO SYSZOO_BIN=copy/progs SYSZOO_MARK="$mark" "$ROOT/tour" blank 3>&-
+    assert_success
+    assert_line "\$ $dir/blank; echo \"status \$?\""
+    tour_left_nothing "$mark"
+}
+
+@test "tabs, backslashes, newlines and long lines in commands and output reach the screen as they are" {
+    # a command of two lines with a tab in each, output with a tab and a backslash, a long line
+    export SYSZOO_TOUR_TRY=$'printf \'a\\tb\\\\\\\\n\\n\'\necho "x\ty"; head -c 10000 /dev/zero | tr "\\0" z; echo'
+    run --separate-stderr tour try
+    assert_success
+    assert_line "\$ printf 'a\\tb\\\\\\\\n\\n'"
+    assert_line $'echo "x\ty"; head -c 10000 /dev/zero | tr "\\0" z; echo'
+    assert_line $'a\tb\\\\n'
+    assert_line $'x\ty'
+    assert_line "$(printf 'z%.0s' {1..10000})"
+    tour_left_nothing "$mark"
+}
+
+@test "a copy of a built checkout notices that its build is the original's, and says what to do" {
+    copy=$BATS_TEST_TMPDIR/copy
+    mkdir -p "$copy/build"
+    cp -R "$ROOT/tour" "$ROOT/tools" "$copy"
+    # shellcheck disable=SC2013 # folder names, one a word
+    for folder in $(awk -F '\t' '$1 == "folder" { print $2 }' "$BUILD_INFO"); do
+        mkdir "$copy/$folder"
+        cp "$ROOT/$folder"/*.tour "$copy/$folder"
+        cp "$ROOT/$folder"/*.bash "$copy/$folder" 2> /dev/null || true
+    done
+    # the original's build, copied with it: its build-info file names the original's folders
+    awk -F '\t' -v OFS='\t' -v bin="$BIN" '$1 == "bin" { $2 = bin } { print }' "$BUILD_INFO" > "$copy/build/build-info"
+    cp -R "$BIN" "$copy/build/bin"
+    touch "$copy/build/.tour-built"
+    run --separate-stderr env -u SYSZOO_BIN -u SYSZOO_BUILD_INFO SYSZOO_MARK="$mark" "$copy/tour" blank 3>&-
+    assert_failure 1
+    assert_output ''
+    [ "$stderr" = "tour: $copy/build holds a build of the sources in $(awk -F '\t' '$1 == "source" { print $2 }' "$BUILD_INFO"), not of these (a copy?): remove it (rm -r $copy/build), and the tour builds these" ]
+    tour_left_nothing "$mark"
+}
+
+@test "on a colour terminal, a line of output between the two halves of a line of standard error is not red" {
+    command -v script > /dev/null || skip "script (bsdutils) is not installed"
+    out=$BATS_TEST_TMPDIR/out
+    SYSZOO_TOUR_TRY='printf half >&2; sleep 0.3; echo between; sleep 0.3; echo " rest" >&2' \
+        SYSZOO_MARK=$mark script -qec "env -u NO_COLOR '$ROOT/tour' try" /dev/null < /dev/null > "$out" 3>&-
+    # the red of "! half" has ended before "between"
+    grep -qaF $'\e[31m! half\e[0mbetween' "$out"
+    tour_left_nothing "$mark"
 }

@@ -35,7 +35,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     grep -qx '<div class="o">second exit handler</div>' "$page"
     grep -qx '<div class="e"><span class="m">! </span>input error: Is a directory</div>' "$page"
     grep -qx '<div class="st">(exit status 1)</div>' "$page"
-    grep -qx '<div class="s"><span class="m">\[server\] </span>read:TCP TEST</div>' "$page"
+    grep -qx '<div class="s"><span class="m">\[server\]&nbsp;</span>read:TCP TEST</div>' "$page" # stays with its line
     # the source, numbered and escaped, with the pointer to where to start
     grep -qx '<p class="src">Source: <code>proc/farewell.cpp</code>: main, then my_exit1 and my_exit2</p>' "$page"
     grep -q '<details class="source"><summary>proc/farewell.cpp, [0-9]* lines</summary>' "$page"
@@ -82,6 +82,13 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     assert_failure 2
     [ "$stderr" = "tour: $folder is a folder: name the file to write (--html FOLDER/tour.html)" ]
     [ -z "$(ls -A "$folder")" ]
+
+    # an option after --html is not the file's name
+    cd "$BATS_TEST_TMPDIR"
+    run --separate-stderr tour --html --step farewell
+    assert_failure 2
+    [ "$stderr" = "tour: --html needs the name of the file to write" ]
+    [ ! -e ./--step ]
 
     # /proc takes no new files, whoever asks (root too)
     run --separate-stderr tour --html /proc/tour.html farewell
@@ -154,4 +161,28 @@ chromium_on() {
         [ "$(head -c 4 "$shots/$shot.png" | od -An -tx1 | tr -d ' ')" = 89504e47 ] # a PNG
     done
     tour_left_nothing "$mark"
+}
+
+@test "--html shows each question before its run, its answer folded away in a closed details" {
+    run --separate-stderr tour --html "$page" farewell samples
+    assert_success
+    # four stops, four questions, each with one answer folded away and none left open
+    [ "$(grep -c '^<div class="predict"><p><strong>Predict:</strong> ' "$page")" -eq 4 ]
+    [ "$(grep -c '<details class="answer"><summary>Answer</summary><p>Answer: ' "$page")" -eq 4 ]
+    run ! grep -q '<details[^>]* open' "$page"
+    grep -qF '<p>Answer: a) first, first, second. (its lines &#39;... exit handler&#39;)</p></details></div>' "$page"
+    # the question comes before the command it is about
+    [ "$(grep -n 'Predict:</strong> In which order' "$page" | cut -d: -f1)" -lt \
+        "$(grep -n '<div class="c">\$ [^ ]*/farewell</div>' "$page" | cut -d: -f1)" ]
+}
+
+@test "in a real browser with JavaScript off every answer is closed when the page loads" {
+    command -v chromium > /dev/null ||
+        skip "chromium is not installed (Debian package chromium): the page was not loaded in a browser"
+    run --separate-stderr tour --html "$page" farewell samples
+    assert_success
+    chromium_on "$page" --dump-dom > "$BATS_TEST_TMPDIR/dom.html"
+    dom=$BATS_TEST_TMPDIR/dom.html
+    [ "$(grep -o '<details class="answer"' "$dom" | wc -l)" -eq 4 ]
+    run ! grep -qE '<details class="answer"[^>]* open' "$dom"
 }

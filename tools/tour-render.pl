@@ -1,16 +1,21 @@
 #!/usr/bin/perl
-# For ./tour: shows its stream of events, one a line, "KIND<tab>FIELD<tab>...", the last field
-# being raw bytes (a program's line). Two renderers of the same stream:
+# For ./tour: shows its stream of events, one a line, "KIND<tab>FIELD<tab>...", a backslash,
+# tab or newline in a field written \\, \t or \n (any other byte as it is: a program's line
+# is raw bytes). Two renderers of the same stream:
 #   terminal          the tour's standard output, coloured when it is a terminal (not with NO_COLOR)
 #   html FILE         one self-contained web page, written to FILE at the end
 # Events: intro, folder NAME TITLE, stop NAME SUMMARY, source FILE POINTER PATH, say TEXT,
 # note TEXT, command TEXT [ASIDE], out/err/server LINE, out-part/out-end (and err-, server-)
 # for a line that arrives in pieces, status N, kernel-begin, kcommand TEXT, kline LINE,
 # kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
-# meta LABEL VALUE (labels style and command are the page's own), end. HTML escaping happens
-# here, in html_text, and nowhere else.
+# meta LABEL VALUE (labels style and command are the page's own), end; for --predict: question
+# TEXT CHOICE..., prompt TEXT, answer VERDICT RIGHT GUESS WHERE (VERDICT held, missed,
+# unanswered, shown or undecided), score RIGHT ASKED; for --break: break-begin CALL ERRNO WHEN,
+# break-result TEXT, break-absent TEXT, break-none TEXT, break-end. HTML escaping happens here,
+# in html_text, and nowhere else.
 use strict;
 use warnings;
+use POSIX ();
 $| = 1;
 binmode STDIN;
 binmode STDOUT;
@@ -37,16 +42,34 @@ sub wrapped {
     return "$out$text\n";
 }
 
+# The verdict on a prediction, in words; RIGHT and GUESS are choices as "b) 3".
+sub verdict_text {
+    my ($verdict, $right, $guess, $where) = @_;
+    my $why = length $where ? " ($where)" : '';
+    return "The run did not decide it this time$why." if $verdict eq 'undecided';
+    return "Prediction held: $right.$why" if $verdict eq 'held';
+    return "Prediction missed: you said $guess; the run says $right.$why" if $verdict eq 'missed';
+    return "No prediction; the run says $right.$why" if $verdict eq 'unanswered';
+    return "Answer: $right.$why";
+}
+
+sub ordinal {
+    my ($n) = @_;
+    my $suffix = $n % 100 >= 11 && $n % 100 <= 13 ? 'th' : (qw(th st nd rd th th th th th th))[$n % 10];
+    return "$n$suffix";
+}
+
+sub break_heading { 'the ' . ($_[2] == 1 ? 'first' : ordinal($_[2])) . " call of $_[0] fails with $_[1]" }
+
 my %mid_line; # stream kind => a part of a line is out, its end is not
 my %line_mark = (out => '', err => '! ', server => '  [server] ');
 sub terminal_line {
     my ($kind, $piece, $text) = @_;
-    my ($start, $end) = ($line_mark{$kind}, '');
-    ($start, $end) = ("$red! ", $plain) if $kind eq 'err';
-    print $start unless $mid_line{$kind};
-    print $text;
+    # Standard error's colour ends with each piece: another stream's line may come between two.
+    my ($colour, $reset) = $kind eq 'err' ? ($red, $plain) : ('', '');
+    print $colour, ($mid_line{$kind} ? '' : $line_mark{$kind}), $text, $reset;
     $mid_line{$kind} = $piece eq 'part';
-    print "$end\n" unless $mid_line{$kind};
+    print "\n" unless $mid_line{$kind};
 }
 
 my %terminal = (
@@ -73,6 +96,18 @@ my %terminal = (
     knote => sub { print "  $dim($_[0])$plain\n" },
     'kernel-absent' => sub { print "${bold}What the kernel saw:$plain $dim$_[0]$plain\n" },
     ask => sub { print "\n$dim($_[0])$plain " },
+    question => sub {
+        my ($text, @choices) = @_;
+        print "${bold}Predict:$plain ", wrapped($text);
+        printf "  %s) %s\n", chr(97 + $_), $choices[$_] for 0 .. $#choices;
+    },
+    prompt => sub { print "$dim($_[0])$plain > " },
+    answer => sub { print $bold, wrapped(verdict_text(@_)) =~ s/\n$//r, "$plain\n" },
+    score => sub { print "\n${bold}Predictions: $_[0] of $_[1] predicted.$plain\n" },
+    'break-begin' => sub { print "${bold}Broken on purpose:$plain ", wrapped(break_heading(@_) . ', under strace:') },
+    'break-result' => sub { print "$dim($_[0])$plain\n" },
+    'break-absent' => sub { print "${bold}Broken on purpose:$plain $dim$_[0]$plain\n" },
+    'break-none' => sub { print "${bold}Broken on purpose:$plain ", wrapped("nothing: $_[0]") },
     end => sub { print "\n${bold}End of the tour.$plain\n" },
 );
 for my $kind (qw(out err server)) {
@@ -115,16 +150,19 @@ sub html_text {
 
 my ($body, @contents, @meta, $source_path, $source_name, $folder_open) = ('');
 my %partial;
+my $answer_slot = "\0answer\0"; # where a question's answer goes, once the run has decided it
 my %line_class = (out => 'o', err => 'e', server => 's');
 sub html_line {
     my ($kind, $text) = @_;
     my $mark = $kind eq 'out' ? '' : '<span class="m">' . html_text($line_mark{$kind} =~ s/^ +//r) . '</span>';
+    $mark =~ s| </span>$|&nbsp;</span>| if $kind eq 'server'; # the mark stays with its line, however it wraps
     # An empty line keeps its height.
     my $shown = length $text ? html_text($text) : '<br>';
     $body .= qq(<div class="$line_class{$kind}">$mark$shown</div>\n);
 }
 
 sub end_stop_html {
+    $body =~ s/\Q$answer_slot\E//g; # a question the stop could not answer
     if (defined $source_path && open my $fh, '<:raw', $source_path) {
         my @lines = <$fh>;
         $body .= sprintf qq(<details class="source"><summary>%s, %d lines</summary>\n<pre>),
@@ -181,6 +219,29 @@ my %html = (
         $body .= '<p class="note"><strong>What the kernel saw:</strong> ' . html_text($_[0]) . "</p>\n";
     },
     ask => sub { print STDERR "($_[0]) " },
+    # The answer is folded away where the question is, closed: a reader predicts first.
+    question => sub {
+        my ($text, @choices) = @_;
+        $body .= '<div class="predict"><p><strong>Predict:</strong> ' . html_text($text) . qq(</p>\n<ol type="a">);
+        $body .= '<li>' . html_text($_) . '</li>' for @choices;
+        $body .= "</ol>\n$answer_slot</div>\n";
+    },
+    answer => sub {
+        my $shown = html_text(verdict_text(@_));
+        $body =~ s/\Q$answer_slot\E/<details class="answer"><summary>Answer<\/summary><p>$shown<\/p><\/details>/;
+    },
+    'break-begin' => sub {
+        $body .= '<div class="break"><p><strong>Broken on purpose:</strong> '
+            . html_text(break_heading(@_)) . ", under strace:</p>\n";
+    },
+    'break-result' => sub { $body .= '<p class="note">(' . html_text($_[0]) . ")</p>\n" },
+    'break-end' => sub { $body .= "</div>\n" },
+    'break-absent' => sub {
+        $body .= '<p class="note"><strong>Broken on purpose:</strong> ' . html_text($_[0]) . "</p>\n";
+    },
+    'break-none' => sub {
+        $body .= '<p class="note"><strong>Broken on purpose:</strong> nothing: ' . html_text($_[0]) . "</p>\n";
+    },
     meta => sub { push @meta, [@_] },
     end => sub { },
 );
@@ -231,12 +292,19 @@ HEAD
 }
 
 %handler = $medium eq 'html' ? %html : %terminal;
+my %unescape = ('\\' => '\\', t => "\t", n => "\n");
 while (my $event = <STDIN>) {
     chomp $event;
     my ($kind, @fields) = split /\t/, $event, -1;
     my $routine = $handler{$kind} or next;
-    # A program's line is one field, tabs and all.
-    @fields = (join "\t", @fields) if $kind =~ /^(out|err|server|kline)/;
+    s/\\([\\tn])/$unescape{$1}/g for @fields;
+    $! = 0;
     $routine->(@fields);
+    # Output that cannot be written (a full disk, a closed descriptor) ends the tour, told once.
+    my $why = "$!";
+    if ($medium eq 'terminal' && STDOUT->error) {
+        print STDERR "tour: output error: $why\n";
+        POSIX::_exit(1); # not perl's own exit, which would try the write again and say so
+    }
 }
 write_page($ARGV[0]) if $medium eq 'html';

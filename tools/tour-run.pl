@@ -1,8 +1,11 @@
 #!/usr/bin/perl
 # For ./tour: runs one shown command line with bash and turns what it prints into the tour's
 # events, in the order they arrive: "out LINE" and "err LINE" (or "KIND LINE" for both with
-# --merge KIND), "out-part TEXT" for the start of a line that has not ended yet. One process
-# reads both streams, so a line the command printed first is never shown second. Options:
+# --merge KIND), "out-part TEXT" for the start of a line that has not ended yet (or of a long
+# one), then "out-end TEXT"; a backslash or tab in a line is written \\ or \t, as ./tour says.
+# One process reads both streams, so lines that reach it at different moments keep their order;
+# lines waiting on both at once are shown standard error first, a guess (see the loop) that can
+# put a line flushed to standard output just before one to standard error after it. Options:
 #   --pty          standard output (and with --merge, standard error) is a pseudo-terminal:
 #                  the command's stdio then writes each line as it ends, as on a terminal
 #   --merge KIND   standard output and standard error as one stream, each line "KIND LINE"
@@ -76,27 +79,42 @@ my %handle = map { fileno $_ => $_ } grep { defined } $out_read, $err_read;
 my %pending = map { $_ => '' } keys %handle; # the start of a line, already shown as out-part
 
 # Events wait here until the first line decides whether they are shown (--show-if).
-my ($shown, $held) = (defined $show_if ? undef : 1, '');
+my ($shown, @held) = (defined $show_if ? undef : 1);
+my %escape = ("\\" => "\\\\", "\t" => '\t');
+sub put { # each event one write, under PIPE_BUF: other writers' events never come between
+    syswrite STDOUT, $_ for @_;
+}
+
+# Event KIND (out, out-part, out-end...) with TEXT, as the stream writes it: a long text in
+# pieces of at most 2000 bytes (escaped, at most twice that), the first ones as KIND-part
+# events. $line is the whole line when this event ends one.
 sub event {
-    my ($text, $line) = @_;
+    my ($kind, $text, $line) = @_;
+    my ($base, $piece) = $kind =~ /^(.*?)(-part|-end)?$/;
+    my @events;
+    while (length $text > 2000) {
+        push @events, "$base-part\t" . (substr($text, 0, 2000, '') =~ s/([\\\t])/$escape{$1}/gr) . "\n";
+    }
+    $kind = "$base-end" if @events && !$piece;
+    push @events, "$kind\t" . ($text =~ s/([\\\t])/$escape{$1}/gr) . "\n";
     if (!defined $shown && defined $line) {
         $shown = $line =~ /$show_if/ ? 1 : 0;
-        print $held if $shown;
+        put(@held) if $shown;
     }
-    if (!defined $shown) { $held .= $text }
-    elsif ($shown) { print $text }
+    if (!defined $shown) { push @held, @events }
+    elsif ($shown) { put(@events) }
 }
 
 sub emit_line {
     my ($fd, $line) = @_;
-    event("$kind{$fd}\t$line\n", $line);
+    event($kind{$fd}, $line, $line);
     print $log_fh "$line\n" if $log_fh;
 }
 
 # The rest of a line whose start went out as out-part.
 sub end_line {
     my ($fd, $rest) = @_;
-    event("$kind{$fd}-end\t$rest\n", "$pending{$fd}$rest");
+    event("$kind{$fd}-end", $rest, "$pending{$fd}$rest");
     print $log_fh "$pending{$fd}$rest\n" if $log_fh;
     $pending{$fd} = '';
 }
@@ -108,7 +126,9 @@ while (%handle) {
     next if $n < 0 && $!{EINTR};
     die "tour-run: select: $!\n" if $n < 0;
     # Standard error first when both have something: its lines are written at once, while
-    # standard output into a pipe waits in stdio's buffer, so they are the older ones.
+    # standard output into a pipe usually waits in stdio's buffer, so they are usually the older
+    # ones. Not always: standard output on a pseudo-terminal, or flushed by the program, may
+    # have been written first, and nothing here can tell (the client's order rests on this).
     for my $fd (sort { ($kind{$b} eq 'err') <=> ($kind{$a} eq 'err') } keys %handle) {
         next unless vec($ready, $fd, 1);
         my $got = sysread($handle{$fd}, my $data, 65536);
@@ -126,12 +146,12 @@ while (%handle) {
             emit_line($fd, $_) for @lines;
         }
         if (length $rest) {
-            event("$kind{$fd}-part\t$rest\n");
+            event("$kind{$fd}-part", $rest);
             $pending{$fd} .= $rest;
         }
     }
 }
 waitpid($child, 0);
 my $status = WIFSIGNALED($?) ? 128 + WTERMSIG($?) : WEXITSTATUS($?);
-print "status\t$status\n" if $status_event && $status != 0;
+put("status\t$status\n") if $status_event && $status != 0;
 exit $status;

@@ -44,7 +44,11 @@ function flush() { if (hidden > 0) print "kmore", hidden; hidden = 0 }
         run = 1
         last = key
     }
-    print "kline", $0
+    n = split($0, piece, "\\") # a backslash, then a tab, as the stream writes them
+    line = piece[1]
+    for (i = 2; i <= n; i++) line = line "\\\\" piece[i]
+    gsub(/\t/, "\\t", line)
+    print "kline", line
     if (copy != "") print "knote", "descriptor " copy " is the copy of 2 that dup made: perror writes through it"
 }
 END {

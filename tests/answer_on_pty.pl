@@ -1,0 +1,53 @@
+#!/usr/bin/perl
+# For the tests of the tour's questions: runs a command on a pseudo-terminal of its own, as a
+# person at a terminal would, copies what it prints to standard output, and answers each prompt:
+#   answer_on_pty.pl PROMPT ANSWER... -- COMMAND ARG...
+# PROMPT is a Perl regular expression; each time the output shows it once more, the next ANSWER
+# is typed, with Enter; when the answers run out, the end of input (Ctrl-D). The command is
+# killed after 120 seconds. The exit status is the command's; carriage returns are left out.
+use strict;
+use warnings;
+use POSIX qw(:sys_wait_h :termios_h :fcntl_h setsid);
+
+my $prompt = shift @ARGV;
+my @answers;
+push @answers, shift @ARGV while @ARGV && $ARGV[0] ne '--';
+shift @ARGV;
+die "usage: answer_on_pty.pl PROMPT ANSWER... -- COMMAND ARG...\n" unless @ARGV;
+
+sysopen(my $master, '/dev/ptmx', O_RDWR | O_NOCTTY) or die "ptmx: $!\n";
+my $unlock = pack 'i', 0;
+ioctl($master, 0x40045431, $unlock) or die "unlock: $!\n"; # TIOCSPTLCK
+my $number = pack 'I', 0;
+ioctl($master, 0x80045430, $number) or die "ptn: $!\n";            # TIOCGPTN
+my $slave_name = '/dev/pts/' . unpack('I', $number);
+
+my $child = fork // die "fork: $!\n";
+if ($child == 0) {
+    setsid();
+    sysopen(my $slave, $slave_name, O_RDWR) or die "$slave_name: $!\n"; # the controlling terminal
+    open STDIN, '<&', $slave or die;
+    open STDOUT, '>&', $slave or die;
+    open STDERR, '>&', $slave or die;
+    close $master;
+    exec @ARGV or die "$ARGV[0]: $!\n";
+}
+binmode STDOUT;
+$| = 1;
+local $SIG{ALRM} = sub { kill 'KILL', $child; die "answer_on_pty: the command still ran after 120 seconds\n" };
+alarm 120;
+my ($seen, $shown) = (0, '');
+while (1) {
+    my $got = sysread($master, my $data, 4096);
+    last unless $got; # EIO: the command and everything it started have let go of the terminal
+    $data =~ tr/\r//d; # the terminal's line ends, as a file has them
+    print $data;
+    $shown .= $data;
+    my $count = () = $shown =~ /$prompt/g;
+    while ($seen < $count) {
+        $seen++;
+        syswrite $master, @answers ? shift(@answers) . "\n" : "\x04";
+    }
+}
+waitpid($child, 0);
+exit(WIFSIGNALED($?) ? 128 + WTERMSIG($?) : WEXITSTATUS($?));

@@ -1,0 +1,102 @@
+#!/usr/bin/env bats
+# The tour's broken calls (--break): for every stop that breaks one, strace marks the call
+# injected and the program reacts otherwise than in its normal run; a call that is not hit, or a
+# failure that changes nothing, is said to be so; without tracing one line says so.
+# ctest: TIMEOUT 400 PRIVATE_IPC port_5678 message_queue_0x12345
+
+load helper
+
+setup() {
+    mark=$BATS_TEST_TMPDIR
+}
+
+teardown() {
+    tour_teardown
+}
+
+# For each stop in tour output $1: NAME, then what its block of --break shows: "none" (nothing
+# to break), or "injected" and "differs" when it shows the call marked and another reaction.
+break_blocks() {
+    awk '/^-- [a-z0-9]+: / { stop = $2; sub(/:$/, "", stop); print stop > "/dev/stderr"; order[++n] = stop }
+        /^Broken on purpose: nothing: / { seen[stop] = seen[stop] " none" }
+        /^Broken on purpose: the / { seen[stop] = seen[stop] " block" }
+        /\(INJECTED\)$/ { seen[stop] = seen[stop] " injected" }
+        /^\(the reaction differs from the normal run: / { seen[stop] = seen[stop] " differs" }
+        END { for (i = 1; i <= n; i++) print order[i] seen[order[i]] }' <<< "$1" 2> /dev/null
+}
+
+@test "every stop that breaks a call shows it injected and a reaction that differs from the normal run" {
+    need_fault_injection
+    claim_queue_key
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+    run --separate-stderr tour --break
+    assert_success
+    blocks=$(break_blocks "$output")
+    # each stop either breaks a call, and shows both, or says why it has none (no_break)
+    local name breaking=0
+    for name in $(built_programs); do
+        if grep -q '^ *no_break ' "$ROOT/$(program_field "$name" 3)/$name.tour"; then
+            grep -qx "$name none" <<< "$blocks"
+        else
+            breaking=$((breaking + 1))
+            grep -qx "$name block injected differs" <<< "$blocks" || { echo "$name: $(grep "^$name" <<< "$blocks")"; false; }
+        fi
+    done
+    (( breaking >= $(built_programs | wc -l) - 1 ))
+    # the program's own message, in its break: spill's, for one
+    assert_line "! write error: No space left on device"
+    assert_line "! accept: Too many open files"
+    assert_line "! can't catch SIGUSR1: Invalid argument"
+    tour_left_nothing "$mark"
+}
+
+@test "a call the program does not make, or a failure it ignores, is said to be so" {
+    need_fault_injection
+    fake=$BATS_TEST_TMPDIR/fake
+    mkdir -p "$fake/bin"
+    ln -s "$BIN"/* "$fake/bin"
+    # pairjoin's stand-in makes one clone (a subshell), not the second that fails; attrmark's
+    # makes an ioctl and ignores its failure
+    rm "$fake/bin/pairjoin" "$fake/bin/attrmark"
+    printf '#!/bin/bash\n(echo "task1 count: 1")\necho "total iterations: 10"\n' > "$fake/bin/pairjoin"
+    printf '#!/usr/bin/perl\nioctl(STDIN, 0x5401, my $mode = "\\0" x 64);\nprint "SYNC flag set\\n";\n' > "$fake/bin/attrmark"
+    chmod +x "$fake/bin/pairjoin" "$fake/bin/attrmark"
+    SYSZOO_BIN=$fake/bin SYSZOO_BUILD_INFO=$BUILD_INFO run --separate-stderr tour --break pairjoin attrmark < /dev/null
+    assert_success
+    # the one clone is in the trace, but not marked: the block says the call did not fail
+    assert_line "(the call did not fail: strace marked no call (INJECTED), so this run shows nothing new)"
+    assert_line --regexp '^  ioctl\(.*\(INJECTED\)$'
+    assert_line "(the program went on as in the normal run: same status (0), same messages)"
+    run ! grep -q "reaction differs" <<< "$output"
+}
+
+@test "without permission to trace, one line says so and the stop goes on" {
+    mkdir "$BATS_TEST_TMPDIR/tools"
+    printf '#!/bin/sh\necho "strace: ptrace(PTRACE_TRACEME, ...): Operation not permitted" >&2\nexit 1\n' \
+        > "$BATS_TEST_TMPDIR/tools/strace"
+    chmod +x "$BATS_TEST_TMPDIR/tools/strace"
+    PATH=$BATS_TEST_TMPDIR/tools:$PATH run --separate-stderr tour --break farewell
+    assert_success
+    assert_line "Broken on purpose: not shown: strace cannot trace here (strace: ptrace(PTRACE_TRACEME, ...): Operation not permitted)."
+    assert_line "second exit handler"
+    assert_line "End of the tour."
+}
+
+@test "--break on the page, and between stops taken one at a time" {
+    need_fault_injection
+    page=$BATS_TEST_TMPDIR/tour.html
+    run --separate-stderr tour --break --html "$page" farewell blank
+    assert_success
+    [ "$(grep -c '^<div class="break"><p><strong>Broken on purpose:</strong> the first call of write fails with EIO' "$page")" -eq 1 ]
+    grep -qE '^<div class="k">write\(1, .*\(INJECTED\)</div>$' "$page"
+    grep -qF '<div class="e"><span class="m">! </span>output error: Input/output error</div>' "$page"
+    grep -qF '<p class="note">(the reaction differs from the normal run: status 1, where it was 0)</p>' "$page"
+    grep -qF '<p class="note"><strong>Broken on purpose:</strong> nothing: blank examines no call' "$page"
+    # --step: Enter after the first stop, its break shown before the question
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' '' -- \
+        "$ROOT/tour" --step --break farewell blank 3>&-
+    assert_success
+    assert_line --regexp '\(INJECTED\)$'
+    assert_line "(the reaction differs from the normal run: status 1, where it was 0)"
+    assert_line --partial "Broken on purpose: nothing: blank examines no call"
+}

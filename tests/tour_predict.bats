@@ -1,0 +1,105 @@
+#!/usr/bin/env bats
+# The tour's questions (--predict): answered at a terminal (a pseudo-terminal here), shown with
+# their answers without one, and decided by the run: stand-ins for programs change the answers.
+# ctest: TIMEOUT 120 PRIVATE_IPC port_5678 message_queue_0x12345
+
+load helper
+
+setup() {
+    mark=$BATS_TEST_TMPDIR
+}
+
+teardown() {
+    tour_teardown
+}
+
+# The tour with arguments after --, on a terminal of its own, each prediction it asks for
+# answered by the next of the words before --.
+tour_answered() {
+    SYSZOO_MARK=$mark NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'your prediction' "$@" 3>&-
+}
+
+# A folder of programs: the built ones, each in $fake/bin as a link, for stand-ins to replace.
+fake_programs() {
+    fake=$BATS_TEST_TMPDIR/fake
+    mkdir -p "$fake/bin"
+    ln -s "$BIN"/* "$fake/bin"
+}
+
+# Program $1 replaced by a bash script whose body is $2.
+stand_in() {
+    rm "$fake/bin/$1"
+    printf '#!/bin/bash\n%s\n' "$2" > "$fake/bin/$1"
+    chmod +x "$fake/bin/$1"
+}
+
+@test "predictions typed at a terminal: a right one, a wrong one, a number for a range, then the score" {
+    run tour_answered a b z 0 -- "$ROOT/tour" --predict samples
+    assert_success
+    assert_line "Prediction held: a) 2. (its line of output)"
+    assert_line "Prediction missed: you said b) 1; the run says a) HAVE_MMAP. (its line of output)"
+    # z names no choice and is asked again; 0 is a number the choice "0" holds
+    [ "$(grep -o 'your prediction' <<< "$output" | wc -l)" -eq 4 ]
+    assert_line "Prediction held: a) 0. (the line 'status ...')"
+    assert_line "Predictions: 2 of 3 predicted."
+    # each question before its run, its verdict after
+    [ "$(grep -n -m 1 '^Predict: value is 2' <<< "$output" | cut -d: -f1)" -lt \
+        "$(grep -n -m 1 '^\$ .*oldstyle$' <<< "$output" | cut -d: -f1)" ]
+    tour_left_nothing "$mark"
+}
+
+@test "a number answers a question of ranges by the range that holds it; no answer is no prediction" {
+    # spill's refusals: 1 to 99 is choice b, and 50 falls in it, while the run counts thousands
+    run tour_answered 50 -- "$ROOT/tour" --predict spill farewell
+    assert_success
+    assert_line --regexp "^Prediction missed: you said b\) 1 to 99; the run says d\) 10000 or more\. "
+    # the input ended before farewell's question
+    assert_line "No prediction; the run says a) first, first, second. (its lines '... exit handler')"
+    assert_line "Predictions: 0 of 2 predicted."
+}
+
+@test "without a terminal on standard input each question is shown with its answer, and no score" {
+    run --separate-stderr tour --predict samples farewell shellrun < /dev/null
+    assert_success
+    assert_line "Predict: In which order do the handlers' lines come?"
+    assert_line "  b) second, first, first"
+    assert_line "Answer: a) first, first, second. (its lines '... exit handler')"
+    assert_line "Answer: a) 0. (the line 'status ...')"
+    assert_line "Answer: a) HAVE_MMAP. (its line of output)"
+    refute_output --partial "your prediction"
+    refute_output --partial "Predictions:"
+    # without --predict, no question at all
+    run --separate-stderr tour farewell < /dev/null
+    assert_success
+    refute_output --partial "Predict:"
+}
+
+@test "answers the run decides follow the run: stand-ins for the programs change them, and the verdict" {
+    fake_programs
+    stand_in farewell 'echo "main is done"; echo "second exit handler"; echo "first exit handler"; echo "first exit handler"'
+    stand_in shellrun 'sh -c "$1"' # the command's status passes through
+    stand_in oldstyle 'exit 0' # prints nothing
+    # three refusals, where the real one has thousands
+    stand_in spill 'n=$(wc -c); echo "read $n bytes" >&2; for i in 1 2 3; do echo "nwrite = -1, errno = 11" >&2; done
+        head -c "$n" /dev/zero; echo "nwrite = $n, errno = 0" >&2'
+    stand_in pairjoin 'echo "total iterations: 7"'
+    stand_in tickmeter 'printf "parent times\n\tuser CPU:   0.50 secs\nchild times\n\tuser CPU:   0.01 secs\n"'
+    stand_in client 'echo "connect: Operation now in progress" >&2; echo "error:Connection timed out"; exit 1'
+    stand_in interleave 'echo "output from parent"; echo "output from child"'
+    export SYSZOO_BIN=$fake/bin SYSZOO_BUILD_INFO=$BUILD_INFO
+    run --separate-stderr tour --predict farewell shellrun oldstyle spill pairjoin tickmeter client interleave < /dev/null
+    assert_success
+    assert_line "Answer: a) fewer than 10. (the line 'total iterations: ...')"
+    assert_line --regexp "^Answer: a\) the program's own\. "
+    assert_line "Answer: c) Connection timed out. (the line 'error:...')"
+    assert_line "Answer: a) the parent's line, then the child's. (its two lines of output)"
+    assert_line "Answer: b) second, first, first. (its lines '... exit handler')"
+    assert_line "Answer: c) 2. (the line 'status ...')"
+    assert_line "Answer: b) nothing. (its line of output)"
+    assert_line --regexp "^Answer: b\) 1 to 99\. "
+    # at a terminal, the answer that the real farewell makes right is wrong now
+    run tour_answered a -- "$ROOT/tour" --predict farewell
+    assert_success
+    assert_output --partial "Prediction missed: you said a) first, first, second; the run says b) second, first, first."
+    assert_line "Predictions: 0 of 1 predicted."
+}

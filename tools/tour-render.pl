@@ -8,10 +8,11 @@
 # note TEXT, command TEXT [ASIDE], out/err/server LINE, out-part/out-end (and err-, server-)
 # for a line that arrives in pieces, status N, kernel-begin, kcommand TEXT, kline LINE,
 # kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
-# meta LABEL VALUE, end; for --predict: question TEXT CHOICE..., prompt TEXT, answer VERDICT
-# RIGHT GUESS WHERE (VERDICT held, missed, unanswered, shown or undecided), score RIGHT ASKED;
-# for --break: break-begin CALL ERRNO WHEN, break-result TEXT, break-absent TEXT, break-none
-# TEXT, break-end. HTML escaping happens here, in html_text, and nowhere else.
+# meta LABEL VALUE (labels style and command are the page's own), end; for --predict: question
+# TEXT CHOICE..., prompt TEXT, answer VERDICT RIGHT GUESS WHERE (VERDICT held, missed,
+# unanswered, shown or undecided), score RIGHT ASKED; for --break: break-begin CALL ERRNO WHEN,
+# break-result TEXT, break-absent TEXT, break-none TEXT, break-end. HTML escaping happens here,
+# in html_text, and nowhere else.
 use strict;
 use warnings;
 use POSIX ();
@@ -267,9 +268,10 @@ sub write_page {
 HEAD
     printf $page "<title>A tour of syszoo, recorded %s</title>\n", html_text($m{Recorded} // '');
     print $page "<style>\n$css\n</style>\n</head>\n<body>\n<header>\n<h1>A tour of syszoo</h1>\n";
-    print $page '<p>A recording of one run of <code>./tour --html</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded during that run, and the program&#39;s source follows.</p>', "\n";
+    # The command that recorded it: ./tour --html in a clone, as the meta "command" says otherwise.
+    print $page '<p>A recording of one run of <code>', html_text($m{command} // './tour --html'), '</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded during that run, and the program&#39;s source follows.</p>', "\n";
     print $page qq(<dl class="meta">\n);
-    for my $entry (grep { $_->[0] ne 'style' } @meta) {
+    for my $entry (grep { $_->[0] !~ /^(style|command)$/ } @meta) {
         printf $page "<dt>%s</dt><dd>%s</dd>\n", html_text($entry->[0]), html_text($entry->[1]);
     }
     print $page "</dl>\n<nav>\n<h2>Stops</h2>\n<ol>\n";

@@ -66,7 +66,7 @@ mend_farewell() {
     assert_line "Next: ./practice  (goes on with server)"
 
     run practice report
-    assert_line --regexp '^farewell +done +3 +2$'
+    assert_line --regexp '^farewell +done +3 +2 +[0-9]+$'
     # The checkout is as it was: everything went to the work area.
     [ -z "$(find "$ROOT" \( -path "$ROOT/build*" -o -path "$ROOT/.git" -o -path "$ROOT/Testing" \) -prune \
         -o -newer "$marker" -print)" ]
@@ -166,7 +166,7 @@ path_without() {
     assert_line "  skipped \"relay under gdb: four frames, and every caller's ret is 10 after its call returns\": gdb is not installed"
     refute_line --partial "Passed"
     run practice report
-    assert_line --regexp '^relay +started +1 +0$'
+    assert_line --regexp '^relay +started +1 +0 +[0-9]+$'
 }
 
 @test "with --no-install, a missing tool is named with its package, and nothing runs" {
@@ -347,4 +347,235 @@ EOF
     SYSZOO_EXERCISES=$set_dir run practice list
     assert_success
     refute_output --partial "give"
+}
+
+# Write C++ program text $2 as samples/test.cpp of copy $1: the samples exercise's own file.
+write_test_program() {
+    printf '%s\n' "$2" > "$1/samples/test.cpp"
+}
+
+@test "the verdict is the test runner's: a program that writes results to its descriptors and kills its group does not pass" {
+    practice start samples > /dev/null
+    # Still broken (no newline), it writes passes where the runner's results go, then stops the runner.
+    write_test_program "$area/samples/src" '#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+int main()
+{
+    for (int fd = 3; fd < 64; fd++)
+        dprintf(fd, "ok 1 oldstyle prints 2\nok 2 test prints the symbol'\''s name\nok 3 blank prints nothing and exits 0\n");
+    kill(0, SIGKILL);
+    printf("HAVE_MMAP");
+}'
+    run practice check samples
+    assert_failure 1
+    refute_line "Passed: samples"
+    assert_line --partial "FAILED  test prints the symbol's name"
+    assert_line --partial "the test runner was killed by signal 9"
+    refute_output --partial "timeout"
+    refute_output --partial "SYSZOO_BIN="
+}
+
+@test "check builds the exercise's files with the runner's settings, every other file as shipped, and names the others" {
+    practice start samples > /dev/null
+    src=$area/samples/src
+    # A mend with a warning, and the copy's warnings-as-errors block deleted: still an error.
+    write_test_program "$src" '#include <cstdio>
+int main()
+{
+    int unused;
+    return printf("HAVE_MMAP\n") < 0;
+}'
+    sed -i '/CI builds must stay warning-free/,/^endif()/d' "$src/CMakeLists.txt"
+    run practice check samples
+    assert_failure 1
+    assert_line --partial "The build failed"
+    assert_line --regexp "^  $area/samples/src/samples/test.cpp:4:9: error: unused variable .unused."
+    refute_line --partial "Building CXX object"
+    assert_line "  CMakeLists.txt"
+
+    # The program still broken; the copy's build file builds the shipped source instead, or a
+    # shipped binary is put where the build leaves the program.
+    cp "$ROOT/exercises/"*-samples.patch "$BATS_TEST_TMPDIR/fault.patch"
+    cp "$ROOT/samples/test.cpp" "$src/samples/test.cpp"
+    (cd "$src" && sed -n '/^--- a/,$p' "$BATS_TEST_TMPDIR/fault.patch" | patch -s -p1)
+    run practice check samples
+    assert_failure 1
+    sed -i "s#test.cpp#$ROOT/samples/test.cpp#" "$src/samples/CMakeLists.txt"
+    cp "$SYSZOO_BIN/test" "$area/samples/build/bin/test"
+    touch "$area/samples/build/bin/test"
+    run practice check samples
+    assert_failure 1
+    assert_line --partial "FAILED  test prints the symbol's name"
+    assert_line "  samples/CMakeLists.txt"
+    run practice report
+    assert_line --regexp '^samples +started .*changed outside the exercise: CMakeLists.txt samples/CMakeLists.txt$'
+}
+
+@test "a program that hangs: each result is shown as it comes, and the test is stopped at its limit and named" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    # The test of the hanging program last, so that the others' results can be seen meanwhile.
+    grep -v '^Test: test prints' "$ROOT"/exercises/*-samples.patch |
+        sed "s/^Test: blank prints.*/&\nTest: test prints the symbol's name/" > "$set_dir/1-hang.patch"
+    export SYSZOO_EXERCISES=$set_dir SYSZOO_TEST_LIMIT=20
+    practice start hang > /dev/null
+    write_test_program "$area/set."*/hang/src '#include <unistd.h>
+int main()
+{
+    pause();
+}'
+    practice check hang > "$BATS_TEST_TMPDIR/check" 2>&1 &
+    checker=$!
+    wait_until 'grep -q "passed  blank prints nothing" "$BATS_TEST_TMPDIR/check"' 60
+    is_running "$checker" # the hanging test is still under way
+    status=0
+    wait_bounded "$checker" 60 || status=$?
+    [ "$status" -eq 1 ]
+    grep -q "TIMEOUT test prints the symbol's name" "$BATS_TEST_TMPDIR/check"
+    grep -qF "\"test prints the symbol's name\" did not finish within 20 s" "$BATS_TEST_TMPDIR/check"
+}
+
+@test "a difference of invisible characters is shown; a pass stays in the report after a reset; skipping it is no error" {
+    practice start samples > /dev/null
+    write_test_program "$area/samples/src" '#include <cstdio>
+int main()
+{
+    return printf("HAVE_MMAP\r\n") < 0;
+}'
+    run practice check samples
+    assert_failure 1
+    assert_line --partial 'HAVE_MMAP^M'
+    cp "$ROOT/samples/test.cpp" "$area/samples/src/samples/test.cpp"
+    run practice check samples
+    assert_success
+    run practice skip samples
+    assert_success
+    assert_line "samples is done already: nothing to skip."
+    run practice reset samples <<< "y"
+    assert_success
+    run practice report
+    assert_line --regexp '^samples +done +2 +0 +[0-9]+ +passed, then reset; now started$'
+}
+
+@test "the report for a class: JUnit XML of one test case per exercise, and CSV, naming no path outside the work area" {
+    command -v xmllint > /dev/null || skip "xmllint (libxml2-utils) is not installed"
+    practice start farewell > /dev/null
+    mend_farewell "$area/farewell/src"
+    practice check farewell > /dev/null
+    practice hint samples > /dev/null
+    practice start samples > /dev/null
+    echo "// mine" >> "$area/samples/src/README.md"
+    run practice report --junit "$BATS_TEST_TMPDIR/report.xml" --csv "$BATS_TEST_TMPDIR/report.csv"
+    assert_success
+    xml=$BATS_TEST_TMPDIR/report.xml
+    count=$(find "$ROOT/exercises" -maxdepth 1 -name '*.patch' | wc -l)
+    xpath() { xmllint --xpath "$1" "$xml"; }
+    [ "$(xpath 'count(/testsuites/testsuite/testcase)')" -eq "$count" ]
+    [ "$(xpath 'string(/testsuites/testsuite/@tests)')" -eq "$count" ]
+    [ "$(xpath 'string(//testcase[@name="farewell"]/properties/property[@name="state"]/@value)')" = "done" ]
+    [ "$(xpath 'string(//testcase[@name="farewell"]/properties/property[@name="checks"]/@value)')" = 1 ]
+    [ "$(xpath 'count(//testcase[@name="farewell"]/failure | //testcase[@name="farewell"]/skipped)')" -eq 0 ]
+    [ "$(xpath 'string(//testcase[@name="samples"]/properties/property[@name="hints"]/@value)')" = 1 ]
+    [ "$(xpath 'count(//testcase[@name="samples"]/failure)')" -eq 1 ]
+    [ "$(xpath 'count(//testcase[@name="server"]/skipped)')" -eq 1 ]
+    [ "$(xpath 'string(//testcase[@name="samples"]/properties/property[@name="note"]/@value)')" = \
+        "changed outside the exercise: README.md" ]
+    xpath 'string(//testcase[@name="farewell"]/@time)' | grep -qE '^[0-9]+$'
+    csv=$BATS_TEST_TMPDIR/report.csv
+    [ "$(head -n 1 "$csv")" = "exercise,state,checks,hints,seconds,note" ]
+    [ "$(wc -l < "$csv")" -eq $(( count + 1 )) ]
+    grep -qE '^farewell,done,1,0,[0-9]+,""$' "$csv"
+    run grep -lF -e "$ROOT" -e "$BATS_TEST_TMPDIR" -e "$HOME/" "$xml" "$csv"
+    assert_failure
+}
+
+# Make teacher's set $1 of the samples exercise, with the changes of sed script $2, as file $3.
+teacher_set() {
+    mkdir -p "$1"
+    sed "$2" "$ROOT"/exercises/*-samples.patch > "$1/$3"
+}
+
+@test "a teacher's file with a mistake is named with its line and what is wrong, and the rest of the set still works" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    teacher_set "$set_dir" 's/^Programs: .*/Programs: oldstyle tset blank/' 1-misspelt.patch
+    teacher_set "$set_dir" 's/^Test: /Tests: /' 2-plural.patch
+    teacher_set "$set_dir" 's#^--- a/#--- #' 3-bare.patch
+    teacher_set "$set_dir" 's/$/\r/' 4-crlf.patch
+    teacher_set "$set_dir" 's/^Title: .*/Title: Good/; s/^\(Symptom: .*\)/\1\n  and the prompt follows./' 5-good.patch
+    teacher_set "$set_dir" 's/^Title: .*/Title: Underscored/' 6-under_score.patch
+    export SYSZOO_EXERCISES=$set_dir
+    run --separate-stderr practice list
+    assert_failure 1
+    assert_output --regexp '^not-started +good +oldstyle test blank +Good$'
+    [[ $stderr == *"practice: 1-misspelt.patch: Programs: there is no program named 'tset' (the programs: "*" test "*")"* ]]
+    [[ $stderr == *"practice: 2-plural.patch line 4: no key 'Tests' (the keys: Title Programs Symptom Test "* ]]
+    [[ $stderr == *"practice: 3-bare.patch line 11: a diff's old path starts with a/"* ]]
+    [[ $stderr == *"practice: 4-crlf.patch line 1: a Windows line ending (CR LF)"* ]]
+    [[ $stderr == *"practice: 6-under_score.patch: skipped, a name of letters, digits and dashes only"* ]]
+
+    run practice start good
+    assert_success
+    assert_line --regexp '^What it shows: .* on the same line; .* and the prompt follows\.$'
+    assert_line "Then: SYSZOO_EXERCISES=$(printf '%q' "$set_dir") ./practice check good   (or ./practice watch; ./practice hint good for a hint)"
+
+    # The same said without a build, and without a work area.
+    rm -rf "$area"
+    run practice lint
+    assert_failure 1
+    assert_line --regexp '^FAILED 1-misspelt.patch: Programs: there is no program named .tset.'
+    assert_line --regexp '^FAILED 2-plural.patch line 4: no key'
+    assert_line --regexp '^ok +5-good.patch$'
+    assert_line --regexp '^FAILED 6-under_score.patch: a name of letters, digits and dashes only'
+    run practice lint "$set_dir/5-good.patch"
+    assert_success
+    [ ! -e "$area" ]
+
+    rm "$set_dir"/[1-5]-*.patch
+    run --separate-stderr practice list
+    [ "$status" -eq 2 ]
+    [[ $stderr == *"no exercises in $set_dir "*"6-under_score.patch: skipped, a name of letters, digits and dashes only"* ]]
+}
+
+@test "the proof holds an exercise's wrong mends: each must fail a test by an assertion" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    { cat "$ROOT"/exercises/*-samples.patch
+        cat << 'EOF2'
+Wrong: a carriage return before the newline
+--- a/samples/test.cpp
++++ b/samples/test.cpp
+@@ -8,5 +8,5 @@
+ int main()
+ {
+-    printf("HAVE_MMAP\n");
++    printf("HAVE_MMAP\r\n");
+     // Nothing goes to standard error, by design: a line that could not be written shows in the
+     // status alone.
+Wrong: a comment changed, the program as shipped
+--- a/samples/blank.cpp
++++ b/samples/blank.cpp
+@@ -1,4 +1,4 @@
+-// blank: a program that does nothing: two locals set to 0, and a return.
++// blank: a program that does nothing at all: two locals set to 0, and a return.
+ //
+ // Run:   ./blank; echo $?
+ // Watch: no output at all, and status 0.
+EOF2
+    } > "$set_dir/1-mends.patch"
+    SYSZOO_EXERCISES=$set_dir run practice lint
+    assert_success
+    SYSZOO_EXERCISES=$set_dir run practice prove
+    assert_failure 1
+    assert_line --regexp '^FAILED mends +wrong mend 2 \(a comment changed, the program as shipped\) passes: no test failed by an assertion \(3 passed, 0 out of time\)$'
+    # Without the mend that passes, proved; the one left is judged and fails.
+    sed -i '/^Wrong: a comment changed/,$d' "$set_dir/1-mends.patch"
+    SYSZOO_EXERCISES=$set_dir run practice prove
+    assert_success
+    assert_line --regexp '^proved mends +broken: 1 of 3 tests failed in each of 3 runs; 1 wrong mends fail; shipped: all pass'
+    # A start gives the fault alone, not a wrong mend.
+    SYSZOO_EXERCISES=$set_dir run practice start mends
+    assert_success
+    run grep -F 'HAVE_MMAP\r' "$area"/set.*/mends/src/samples/test.cpp
+    assert_failure 1
 }

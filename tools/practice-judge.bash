@@ -1,0 +1,289 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2154,SC2034 # root, area, the colours are set by ./practice, which reads kernel_*
+# The judge of ./practice: the programs as shipped, a learner's programs built from their copy,
+# and the verdict of the project's own tests on them. Sourced by ./practice, whose variables
+# (root, area, the colours, scratch, judge_child) it uses.
+
+# The time one judged test may take, in seconds: several times what the slowest needs.
+test_limit=${SYSZOO_TEST_LIMIT:-60}
+
+# Set shipped (the folder of the programs as shipped), tools and bench (the tests' helpers).
+# SYSZOO_BIN names a build of one's own; otherwise build/ of the checkout, built when a program
+# is missing there, or a build in the work area when the checkout cannot be written.
+find_shipped() {
+    if [ -n "${SYSZOO_BIN:-}" ]; then
+        shipped=$SYSZOO_BIN
+        [[ $shipped == /* ]] || shipped=$start_dir/$shipped
+        tools=${SYSZOO_TOOLS:-$shipped/../tests}
+        bench=${SYSZOO_BENCH:-$shipped/../bench}
+        return 0
+    fi
+    local build=$root/build missing=0 name
+    if [ -f "$build/build-info" ]; then
+        for name in $(programs_of "$build/build-info"); do
+            [ -x "$build/bin/$name" ] || missing=1
+        done
+    else
+        missing=1
+    fi
+    # Brought up to date (after a pull, say) where it can be: a build that is fresh does nothing.
+    if [ "$missing" -eq 0 ] && [ -w "$build" ]; then
+        cmake --build "$build" -j 2 > /dev/null 2>&1 || die "the build of the shipped programs in $build failed"
+    fi
+    if [ "$missing" -eq 1 ]; then
+        [ -w "$root" ] || build=$area/shipped-build
+        printf '%sBuilding the programs as shipped (in %s), once%s\n' "$bold" "$build" "$plain"
+        # Its progress as it goes: the first build takes minutes.
+        { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null &&
+            cmake --build "$build" -j 2 | grep --line-buffered -E '^\[ *[0-9]+%\] Built target' |
+            sed -u 's/^/  /' && [ "${PIPESTATUS[0]}" -eq 0 ]; } || die "the build of the shipped programs failed"
+    fi
+    shipped=$build/bin tools=$build/tests bench=$build/bench
+}
+
+# The programs that the build whose build-info file is $1 made, one a line.
+programs_of() {
+    awk -F '\t' '$1 == "program" { print $2 }' "$1"
+}
+
+# Copy the checkout's sources (not its builds, nor its history) into new folder $1.
+copy_sources() {
+    mkdir -p "$1" || return 1
+    # The copy is the learner's to write, whatever the modes of a read-only checkout.
+    tar -C "$root" --exclude=./.git --exclude='./build' --exclude='./build-*' --exclude=./Testing \
+        -cf - . | tar -C "$1" -xf - && chmod -R u+w "$1"
+}
+
+# The CMake target that makes program $1.
+target_of() {
+    case $1 in
+        test) echo test_program ;;
+        *) echo "$1" ;;
+    esac
+}
+
+# The files of copy $1 that differ from the sources as shipped, outside the exercise's own
+# files, one a line: they are not judged.
+changed_elsewhere() {
+    local file
+    diff -rq --exclude=.git --exclude='build' --exclude='build-*' --exclude=Testing "$root" "$1" 2> /dev/null |
+        sed -E "s#^Files $root/(.*) and .* differ\$#\\1#; s#^Only in $1/?(.*): (.*)\$#\\1/\\2 (added)#;
+            s#^Only in $root/?(.*): (.*)\$#\\1/\\2 (deleted)#; s#^/##" |
+        while IFS= read -r file; do
+            [[ " ${ex_files[*]} " == *" ${file%% (*} "* ]] || printf '%s\n' "$file"
+        done
+}
+
+# Make folder $2 anew the sources to judge copy $1 by: the sources as shipped, with the
+# exercise's own files as the copy has them. Every other file of the copy is left out.
+stage_copy() {
+    local src=$1 stage=$2 file
+    rm -rf "${stage:?}" && copy_sources "$stage" || return 1
+    for file in "${ex_files[@]}"; do
+        if [ -f "$src/$file" ]; then cp -- "$src/$file" "$stage/$file" || return 1; else rm -f -- "${stage:?}/$file"; fi
+    done
+}
+
+# Build programs $4... of source tree $1 in build folder $2 with the runner's settings, warnings
+# as errors, and practice_launch with them. When $3 is "afresh", no program and no object of the
+# exercise's folders is taken from an earlier build: they are made again. The messages go to
+# $2/build.log.
+build_copy() {
+    local src=$1 build=$2 program file targets=(--target practice_launch)
+    if [ "$3" = afresh ]; then
+        rm -rf "${build:?}/bin"
+        for file in "${ex_files[@]}"; do
+            [ ! -d "$build/${file%/*}/CMakeFiles" ] || find "$build/${file%/*}/CMakeFiles" -name '*.o' -delete
+        done
+    fi
+    shift 3
+    for program in "$@"; do targets+=(--target "$(target_of "$program")"); done
+    # A build folder made for other sources (an older runner's) is made anew.
+    if [ -f "$build/CMakeCache.txt" ] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$src" "$build/CMakeCache.txt"; then
+        rm -rf "${build:?}"
+    fi
+    mkdir -p "$build" || return 1
+    # A subshell: a failed configure ends the build, not the runner.
+    (
+        CI=true cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= \
+            -DCMAKE_EXE_LINKER_FLAGS= -DSYSZOO_COVERAGE=OFF || exit 1
+        CI=true cmake --build "$build" -j 2 "${targets[@]}"
+    ) > "$build/build.log" 2>&1
+}
+
+# Show the compiler's complaints from a failed build in folder $1; the exercise's files built from
+# folder $2 are named as in the learner's copy $3.
+show_build_errors() {
+    local file paths=()
+    for file in "${ex_files[@]}"; do paths+=(-e "s#$2/$file#$3/$file#g"); done
+    printf '%sThe build failed%s (warnings count as errors, as in CI):\n' "$red" "$plain"
+    # The build file's own errors, with the lines that explain them; then the compiler's.
+    { grep -A 4 '^CMake Error' "$1/build.log"
+        grep -E '(error|warning|note):|^ +[0-9]* *\|' "$1/build.log" | grep -vE '^\[ *[0-9]+%\]'; } |
+        head -n 30 | sed "${paths[@]}" -e 's/^/  /'
+    echo "  (all of it: $1/build.log)"
+}
+
+# Make folder $1 the programs' folder of a judging run: every shipped program, except programs
+# $3... built in build folder $2. Each of those is run through practice_launch, which leaves
+# the program no descriptor of the runner's.
+link_programs() {
+    local bin=$1 own=$2 file name
+    shift 2
+    rm -rf "${bin:?}" && mkdir -p "$bin/.programs" || return 1
+    for file in "$shipped"/*; do
+        [[ -f $file && -x $file ]] || continue
+        ln -s "$file" "$bin/${file##*/}"
+    done
+    for name in "$@"; do
+        [ -x "$own/bin/$name" ] || { echo "practice: $name was not built" >&2; return 1; }
+        ln -s "$own/bin/$name" "$bin/.programs/$name" &&
+            rm -f "$bin/$name" && cp "$own/tests/practice_launch" "$bin/$name" || return 1
+    done
+}
+
+# The bats file of the project's suite that holds test $1, by its exact name.
+test_file_of() {
+    grep -lF -- "@test \"$1\" {" "$root"/tests/*.bats 2> /dev/null | head -n 1
+}
+
+# A test's name as a regular expression that matches only itself.
+exact_regex() {
+    printf '^%s$' "$(printf '%s' "$1" | sed 's/[][\.*^$+?(){}|/]/\\&/g')"
+}
+
+# True when anything listens on TCP port 5678, at any address: the network tests need it free.
+port_in_use() {
+    ss -Hltn '( sport = :5678 )' 2> /dev/null | grep -q .
+}
+
+# Run test $3 of bats file $2 alone with programs' folder $1, its report in file $4, in an IPC
+# namespace of its own where one can be made, as CTest runs the tests. Stopped, with every
+# process of its group, after $test_limit seconds. The status is the test runner's.
+run_test() {
+    local start=$SECONDS status
+    # In the background, so that an interrupted runner can stop it.
+    SYSZOO_BIN=$1 SYSZOO_ROOT=$root SYSZOO_TOOLS=$tools SYSZOO_BENCH=$bench \
+        SYSZOO_BUILD_INFO=${SYSZOO_BUILD_INFO:-$shipped/../build-info} SYSZOO_ARCH=native \
+        timeout -k 5 "$test_limit" "$root/tests/private_ipc" bats --tap --filter "$(exact_regex "$3")" "$2" \
+        > "$4" 2>&1 < /dev/null 3>&- &
+    judge_child=$!
+    { wait "$judge_child"; status=$?; } 2> /dev/null
+    judge_child=''
+    # Out of time: timeout's own status, or a kill after the limit.
+    [ "$status" -ne 124 ] && { [ "$status" -ne 137 ] || [ $(( SECONDS - start )) -lt "$test_limit" ]; } ||
+        return 124
+    return "$status"
+}
+
+# Judge the exercise's named tests, one after the other, with programs' folder $1; each result is
+# shown as it comes when $2 is "show". Sets judged_ok, judged_failed (by an assertion),
+# judged_timeout (out of time, or ended otherwise), judged_skipped, judged_missing and
+# judged_reasons (lines to show). A test passes only on the runner's own success, with one
+# result that is its own. Returns 0 when every test passed, 1 when one failed by an assertion,
+# 3 when one ran out of time or ended otherwise, 2 when one could not be judged (skipped,
+# missing from the suite, port busy).
+judge() {
+    local bin=$1 show=${2:-} name file log status line
+    judged_ok=0 judged_failed=0 judged_timeout=0 judged_skipped=0 judged_missing=0
+    judged_reasons=()
+    log=$(mktemp) || return 2
+    scratch+=("$log")
+    for name in "${ex_tests[@]}"; do
+        file=$(test_file_of "$name")
+        if [ -z "$file" ]; then
+            judged_missing=$(( judged_missing + 1 ))
+            judged_reasons+=("the suite has no test named \"$name\"")
+            continue
+        fi
+        if [[ $file == */net.bats ]] && port_in_use; then
+            judged_skipped=$(( judged_skipped + 1 ))
+            judged_reasons+=("port 5678 is in use (a server of yours?): the network tests need it")
+            continue
+        fi
+        run_test "$bin" "$file" "$name" "$log"
+        status=$?
+        local plan results
+        plan=$(grep -m 1 -E '^1\.\.[0-9]+$' "$log")
+        results=$(grep -E '^(not )?ok [0-9]+ ' "$log")
+        if [ "$status" -eq 124 ]; then
+            judged_timeout=$(( judged_timeout + 1 ))
+            [ "$show" = show ] && printf '  %sTIMEOUT%s %s\n' "$red" "$plain" "$name"
+            judged_reasons+=("\"$name\" did not finish within ${test_limit} s, and was stopped")
+        elif [ "$plan" != 1..1 ] || [ "$(wc -l <<< "$results")" -ne 1 ]; then
+            judged_timeout=$(( judged_timeout + 1 ))
+            [ "$show" = show ] && printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"
+            judged_reasons+=("\"$name\" ended without its result (status $status): was the test runner stopped?")
+        elif [ "$status" -eq 0 ] && [[ $results == "ok 1 $name # skip"* ]]; then
+            judged_skipped=$(( judged_skipped + 1 ))
+            line=${results#"ok 1 $name # skip"}
+            line=${line# }
+            line=${line#(}
+            judged_reasons+=("skipped \"$name\": ${line%)}")
+        elif [ "$status" -eq 0 ] && [ "$results" = "ok 1 $name" ]; then
+            judged_ok=$(( judged_ok + 1 ))
+            [ "$show" = show ] && printf '  %spassed%s  %s\n' "$green" "$plain" "$name"
+        elif [ "$status" -eq 1 ] && [ "$results" = "not ok 1 $name" ]; then
+            judged_failed=$(( judged_failed + 1 ))
+            [ "$show" = show ] && { printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"; show_failure "$log"; }
+        else
+            judged_timeout=$(( judged_timeout + 1 ))
+            [ "$show" = show ] && printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"
+            if [ "$status" -gt 128 ]; then
+                judged_reasons+=("\"$name\": the test runner was killed by signal $(( status - 128 )), by a program of yours?")
+            else
+                judged_reasons+=("\"$name\": the test runner ended with status $status")
+            fi
+        fi
+    done
+    rm -f "$log"
+    if [ "$judged_missing" -gt 0 ] || [ "$judged_skipped" -gt 0 ]; then return 2; fi
+    [ "$judged_timeout" -gt 0 ] && return 3
+    [ "$judged_failed" -gt 0 ] && return 1
+    return 0
+}
+
+# The details of a failed test from its report $1: its comment lines, control characters (a
+# carriage return, say) made visible, as ^M.
+show_failure() {
+    local line
+    while IFS= read -r line; do
+        [[ $line == '#'* ]] || continue
+        line=${line#\#}
+        line=${line# }
+        if [ -n "$line" ]; then printf '          %s\n' "$(printf '%s' "$line" | cat -v)"; else echo; fi
+    done < <(sed -n '/^not ok 1 /,$p' "$1")
+}
+
+# What the kernel saw: run the exercise's Kernel-run command under strace, with the programs'
+# folder $1 as $BIN, and look for a call that matches Kernel-expect. 0 seen, 1 not seen, 2 no
+# strace here.
+kernel_check() {
+    [ -n "$ex_kernel_run" ] || return 0
+    command -v strace > /dev/null || { kernel_problem="strace is not installed (Debian package strace)"; return 2; }
+    # A message queue made outside a namespace of its own would be the learner's: not done.
+    if [[ ,$ex_kernel_calls, == *,msg* ]] &&
+        [ -z "$("$root/tests/private_ipc" printenv SYSZOO_PRIVATE_IPC 2> /dev/null)" ]; then
+        kernel_problem="no IPC namespace of its own can be made here, and the run would touch your message queues"
+        return 2
+    fi
+    # As the tests' fault injection finds out: where ptrace is refused, nothing can be seen.
+    if ! strace -qq -o /dev/null -e trace=uname uname > /dev/null 2>&1; then
+        kernel_problem="strace cannot trace here"
+        return 2
+    fi
+    local dir status=0
+    dir=$(mktemp -d) || return 2
+    scratch+=("$dir")
+    (
+        cd "$dir" && BIN=$1 "$root/tests/private_ipc" strace -f -qq -o "$dir/trace" \
+            -e trace="$ex_kernel_calls" -- timeout -k 5 30 bash -c "$ex_kernel_run" \
+            > /dev/null 2>&1 < /dev/null 3>&-
+    )
+    if ! sed -E 's/^[0-9]+ +//' "$dir/trace" | grep -qE -- "$ex_kernel_expect"; then
+        kernel_seen=$(sed -E 's/^[0-9]+ +//' "$dir/trace" | grep -E "^(${ex_kernel_calls//,/|})\(" | head -n 3)
+        status=1
+    fi
+    rm -rf "${dir:?}"
+    return "$status"
+}

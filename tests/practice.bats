@@ -15,6 +15,7 @@ setup() {
 
 teardown() {
     stop_pid "${listener:-}"
+    stop_pid "${checker:-}"
     remove_nobody_folder
 }
 

@@ -136,8 +136,9 @@ read_exercise() {
         ex_problem="$at: no $(printf '%s, ' "${missing[@]}" | sed 's/, $//')"
         return 1
     fi
-    local program known
-    known=$(program_names)
+    local program
+    [ -n "${known_programs:-}" ] || known_programs=$(program_names) # read once
+    local known=$known_programs
     for program in "${ex_programs[@]}"; do
         if ! grep -qxF -- "$program" <<< "$known"; then
             ex_problem="$at: Programs: there is no program named '$program' (the programs: $(tr '\n' ' ' <<< "$known" | sed 's/ $//'))"

@@ -210,7 +210,7 @@ judge() {
             judged_timeout=$(( judged_timeout + 1 ))
             [ "$show" = show ] && printf '  %sTIMEOUT%s %s\n' "$red" "$plain" "$name"
             judged_reasons+=("\"$name\" did not finish within ${test_limit} s, and was stopped")
-        elif [ "$plan" != 1..1 ] || [ "$(wc -l <<< "$results")" -ne 1 ]; then
+        elif [ "$plan" != 1..1 ] || [ "$(grep -cE '^(not )?ok [0-9]+ ' "$log")" -ne 1 ]; then
             judged_timeout=$(( judged_timeout + 1 ))
             [ "$show" = show ] && printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"
             judged_reasons+=("\"$name\" ended without its result (status $status): was the test runner stopped?")

@@ -345,9 +345,10 @@ EOF
     assert_failure 1
     assert_line --regexp '^FAILED 1-give up.patch +a name of letters, digits and dashes only'
     assert_line --regexp '^FAILED hintless +a learner needs a Symptom and two or three Hints \(1 given\)$'
-    SYSZOO_EXERCISES=$set_dir run practice list
+    SYSZOO_EXERCISES=$set_dir run --separate-stderr practice list
     assert_success
     refute_output --partial "give"
+    [ "$stderr" = "practice: 1-give up.patch: skipped, a name of letters, digits and dashes only, as in 1-my-fault.patch" ]
 }
 
 # Write C++ program text $2 as samples/test.cpp of copy $1: the samples exercise's own file.

@@ -181,9 +181,10 @@ resolve_name() {
 }
 
 # The problems of exercise file $1 that need no build, one a line (none when it is sound): its
-# name, its fields, its tests in the suite, its patch and its wrong mends applying to the sources.
+# name, its fields, its tests in the suite (not when $2 is "no-suite": the judge says it), its
+# patch and its wrong mends applying to the sources.
 lint_file() {
-    local file=$1 name
+    local file=$1 suite=${2:-} name
     name=$(exercise_name "$file")
     valid_name "$name" || { printf '%s: %s\n' "${file##*/}" "$name_rule"; return 0; }
     read_exercise "$file" || { printf '%s\n' "$ex_problem"; return 0; }
@@ -196,7 +197,7 @@ lint_file() {
         printf '%s: a kernel check needs all four of Kernel-run, Kernel-calls, Kernel-expect and Kernel-says\n' "$at"
     fi
     for test in "${ex_tests[@]}"; do
-        [ -n "$(test_file_of "$test")" ] || printf '%s: Test: the suite has no test named "%s"\n' "$at" "$test"
+        [ "$suite" = no-suite ] || [ -n "$(test_file_of "$test")" ] || printf '%s: Test: the suite has no test named "%s"\n' "$at" "$test"
     done
     for (( i = 0; i <= ${#ex_wrongs[@]}; i++ )); do
         if ! log=$(exercise_diff "$i" | patch -p1 -s --dry-run -F 0 -N -r - -d "$root" 2>&1); then

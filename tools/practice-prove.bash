@@ -45,8 +45,10 @@ prove() {
     for name in "${names[@]}"; do
         file=$(exercise_file "$name") || die "no exercise named '$name' (./practice list shows them)"
         local start=$SECONDS problems
-        problems=$(lint_file "$file")
+        problems=$(lint_file "$file" no-suite)
         if [ -n "$problems" ]; then
+            problems=${problems//"${file##*/}: "/}
+            problems=${problems//"${file##*/} "/}
             printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "$name" "${problems//$'\n'/; }"
             failed=1
             continue

@@ -12,6 +12,8 @@ prove() {
     local names=("$@") name failed=0 reason tree
     [ ${#names[@]} -gt 0 ] || mapfile -t names < <(exercise_names)
     [ ${#names[@]} -gt 0 ] || die "no exercises in $exercise_dir"
+    # Four runs side by side, on a machine that may be busy besides: more time for each test.
+    test_limit=${SYSZOO_TEST_LIMIT:-180}
     find_shipped
     # The programs as shipped are the sources as they are now: a build of the checkout's own is
     # brought up to date first (./check practice has done so already).

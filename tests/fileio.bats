@@ -120,7 +120,8 @@ setup() {
     head -c 5000 /dev/zero > "$in"
     # A pipe whose only reader has closed it, with SIGPIPE ignored: EPIPE.
     mkfifo "$BATS_TEST_TMPDIR/fifo"
-    exec 6<> "$BATS_TEST_TMPDIR/fifo" 7> "$BATS_TEST_TMPDIR/fifo"
+    exec 6<> "$BATS_TEST_TMPDIR/fifo" # the reader, first: opening a writer alone would wait
+    exec 7> "$BATS_TEST_TMPDIR/fifo"
     exec 6<&-
     # shellcheck disable=SC2016 # $1 is the inner shell's
     run --separate-stderr timeout 10 bash -c 'trap "" PIPE; exec "$1" >&7 7>&-' _ "$BIN/spill" < "$in"

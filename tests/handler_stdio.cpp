@@ -193,8 +193,7 @@ extern "C" int vprintf(const char *format, va_list args)
 extern "C" int vfprintf(FILE *stream, const char *format, va_list args)
 {
     check("vfprintf");
-    static const auto real =
-        next_definition<int (*)(FILE *, const char *, va_list)>("vfprintf");
+    static const auto real = next_definition<int (*)(FILE *, const char *, va_list)>("vfprintf");
     return real(stream, format, args);
 }
 

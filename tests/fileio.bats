@@ -56,6 +56,15 @@ setup() {
     [ "$stderr" = "output error: No space left on device" ]
 }
 
+@test "charcopy writes through the buffer: a few writes of whole blocks, not one a byte or a line" {
+    need_strace
+    seq 10000 19999 > "$in" # 60000 bytes in 10000 lines
+    run traced_calls write bash -c 'exec "$1" < "$2" > "$3"' _ "$BIN/charcopy" "$in" "$out"
+    cmp "$in" "$out"
+    writes=$(grep -c '^write(1, ' <<< "$output")
+    (( writes >= 1 && writes <= 60 )) # a block is 4 KiB or more: 15 writes at most
+}
+
 @test "charcopy fails when standard output is closed" {
     run --separate-stderr with_stdout - "$BIN/charcopy" <<< "some text"
     assert_failure 1
@@ -107,6 +116,26 @@ setup() {
     [ "$stderr" = $'read 5000 bytes\nnwrite = -1, errno = 28\nwrite error: No space left on device' ]
 }
 
+@test "spill gives up on the other write errors too: a reader that is gone, a file too large" {
+    head -c 5000 /dev/zero > "$in"
+    # A pipe whose only reader has closed it, with SIGPIPE ignored: EPIPE.
+    mkfifo "$BATS_TEST_TMPDIR/fifo"
+    exec 6<> "$BATS_TEST_TMPDIR/fifo" # the reader, first: opening a writer alone would wait
+    exec 7> "$BATS_TEST_TMPDIR/fifo"
+    exec 6<&-
+    # shellcheck disable=SC2016 # $1 is the inner shell's
+    run --separate-stderr timeout 10 bash -c 'trap "" PIPE; exec "$1" >&7 7>&-' _ "$BIN/spill" < "$in"
+    exec 7>&-
+    assert_failure 1
+    [ "$stderr" = $'read 5000 bytes\nnwrite = -1, errno = 32\nwrite error: Broken pipe' ]
+
+    # A file size limit of one block of 1024 bytes, with SIGXFSZ ignored: EFBIG after the block.
+    # shellcheck disable=SC2016
+    run --separate-stderr timeout 10 bash -c 'ulimit -f 1 && trap "" XFSZ && exec "$1" > "$2"' _ "$BIN/spill" "$out" < "$in"
+    assert_failure 1
+    [ "$stderr" = $'read 5000 bytes\nnwrite = 1024, errno = 0\nnwrite = -1, errno = 27\nwrite error: File too large' ]
+}
+
 @test "spill with unreadable input logs a failed read and succeeds" {
     run --separate-stderr "$BIN/spill" < /
     assert_success
@@ -123,6 +152,14 @@ setup() {
     "$TOOLS/nonblock_exec" "$BIN/spill" < "$in" >&5 2>/dev/null
     run ! is_nonblocking "$(fd_flags 5)"
     exec 5>&-
+
+    # Only that flag goes: the others of the open file stay as they were (appending, here).
+    exec 5>> "$out"
+    "$TOOLS/nonblock_exec" "$BIN/spill" < "$in" >&5 2>/dev/null
+    flags=$(fd_flags 5)
+    exec 5>&-
+    run ! is_nonblocking "$flags"
+    (( 8#$flags & 8#2000 )) # O_APPEND
 
     # After a write error too.
     exec 5> /dev/full

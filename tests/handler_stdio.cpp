@@ -2,7 +2,10 @@
 // and a standard I/O call made while a handler runs ends the program at once with status 70 and
 // a line on standard error that names the call. Standard I/O is not async-signal-safe: a handler
 // that uses it may deadlock or tear a line whenever the signal comes in the middle of another
-// such call, so here it fails every time instead of now and then.
+// such call, so here it fails every time instead of now and then. The calls are caught by name
+// (the whole printf family, the character and string writers, their unlocked and fortified
+// forms); a handler that changes the state of standard output or standard error in any other
+// way (an inline putc_unlocked, say) is caught when it returns.
 #include <array>
 #include <csignal>
 #include <cstdarg>
@@ -22,11 +25,32 @@ constexpr int guard_status = 70;
 std::array<handler_function, NSIG> handlers{};
 volatile sig_atomic_t in_handler = 0;
 
+// What a standard I/O call on a stream changes: its buffer, its write position, its state.
+struct stream_state {
+    int flags;
+    const char *buffer;
+    const char *written_to;
+    bool operator==(const stream_state &) const = default;
+};
+
+stream_state state_of(const FILE *stream)
+{
+    return {stream->_flags, stream->_IO_buf_base, stream->_IO_write_ptr};
+}
+
+void check(const char *call);
+
 void guarded(int signo)
 {
     const sig_atomic_t outer = in_handler; // a handler that interrupts another gives it back
+    const stream_state out = state_of(stdout);
+    const stream_state err = state_of(stderr);
     in_handler = 1;
     handlers.at(static_cast<size_t>(signo))(signo);
+    if (!(state_of(stdout) == out))
+        check("a call on stdout");
+    if (!(state_of(stderr) == err))
+        check("a call on stderr");
     in_handler = outer;
 }
 
@@ -159,5 +183,148 @@ extern "C" int fflush(FILE *stream)
     check("fflush");
     static const auto real = next_definition<int (*)(FILE *)>("fflush");
     return real(stream);
+}
+extern "C" int vprintf(const char *format, va_list args)
+{
+    check("vprintf");
+    return vfprintf(stdout, format, args);
+}
+
+extern "C" int vfprintf(FILE *stream, const char *format, va_list args)
+{
+    check("vfprintf");
+    static const auto real = next_definition<int (*)(FILE *, const char *, va_list)>("vfprintf");
+    return real(stream, format, args);
+}
+
+extern "C" int vdprintf(int fd, const char *format, va_list args)
+{
+    check("vdprintf");
+    static const auto real = next_definition<int (*)(int, const char *, va_list)>("vdprintf");
+    return real(fd, format, args);
+}
+
+extern "C" int dprintf(int fd, const char *format, ...)
+{
+    check("dprintf");
+    va_list args;
+    va_start(args, format);
+    const int result = vdprintf(fd, format, args);
+    va_end(args);
+    return result;
+}
+
+extern "C" int __dprintf_chk(int fd, int flag, const char *format, ...)
+{
+    static_cast<void>(flag);
+    check("dprintf");
+    va_list args;
+    va_start(args, format);
+    const int result = vdprintf(fd, format, args);
+    va_end(args);
+    return result;
+}
+
+extern "C" int vsnprintf(char *text, size_t size, const char *format, va_list args)
+{
+    check("vsnprintf");
+    static const auto real =
+        next_definition<int (*)(char *, size_t, const char *, va_list)>("vsnprintf");
+    return real(text, size, format, args);
+}
+
+extern "C" int snprintf(char *text, size_t size, const char *format, ...)
+{
+    check("snprintf");
+    va_list args;
+    va_start(args, format);
+    const int result = vsnprintf(text, size, format, args);
+    va_end(args);
+    return result;
+}
+
+extern "C" int __snprintf_chk(char *text, size_t size, int flag, size_t room, const char *format,
+                              ...)
+{
+    static_cast<void>(flag);
+    static_cast<void>(room);
+    check("snprintf");
+    va_list args;
+    va_start(args, format);
+    const int result = vsnprintf(text, size, format, args);
+    va_end(args);
+    return result;
+}
+
+extern "C" int sprintf(char *text, const char *format, ...)
+{
+    check("sprintf");
+    va_list args;
+    va_start(args, format);
+    const int result = vsprintf(text, format, args);
+    va_end(args);
+    return result;
+}
+
+extern "C" int __sprintf_chk(char *text, int flag, size_t room, const char *format, ...)
+{
+    static_cast<void>(flag);
+    static_cast<void>(room);
+    check("sprintf");
+    va_list args;
+    va_start(args, format);
+    const int result = vsprintf(text, format, args);
+    va_end(args);
+    return result;
+}
+
+extern "C" int putchar(int c)
+{
+    check("putchar");
+    static const auto real = next_definition<int (*)(int)>("putchar");
+    return real(c);
+}
+
+extern "C" int putchar_unlocked(int c)
+{
+    check("putchar_unlocked");
+    static const auto real = next_definition<int (*)(int)>("putchar_unlocked");
+    return real(c);
+}
+
+extern "C" int fputc_unlocked(int c, FILE *stream)
+{
+    check("fputc_unlocked");
+    static const auto real = next_definition<int (*)(int, FILE *)>("fputc_unlocked");
+    return real(c, stream);
+}
+
+extern "C" int fputs_unlocked(const char *text, FILE *stream)
+{
+    check("fputs_unlocked");
+    static const auto real = next_definition<int (*)(const char *, FILE *)>("fputs_unlocked");
+    return real(text, stream);
+}
+
+extern "C" size_t fwrite_unlocked(const void *data, size_t size, size_t count, FILE *stream)
+{
+    check("fwrite_unlocked");
+    static const auto real =
+        next_definition<size_t (*)(const void *, size_t, size_t, FILE *)>("fwrite_unlocked");
+    return real(data, size, count, stream);
+}
+
+extern "C" void perror(const char *text)
+{
+    check("perror");
+    static const auto real = next_definition<void (*)(const char *)>("perror");
+    real(text);
+}
+
+extern "C" void psignal(int signo, const char *text)
+{
+    check("psignal");
+    static const auto real = next_definition<void (*)(int, const char *)>("psignal");
+    real(signo, text);
 }
 // NOLINTEND(readability-inconsistent-declaration-parameter-name,cert-dcl50-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,clang-analyzer-valist.Uninitialized)

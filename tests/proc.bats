@@ -30,6 +30,16 @@ teardown() {
     cmp <(printf '%s\n' "$expected") <("$BIN/farewell") # the exact bytes, last newline too
 }
 
+@test "farewell's handlers print their lines at exit, not called by main" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # A line goes out right before the first handler registered to run at exit (tests/exit_mark.cpp).
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    run --separate-stderr env LD_LIBRARY_PATH="$TOOLS" LD_PRELOAD=libexit_mark.so "$BIN/farewell"
+    assert_success
+    assert_output $'main is done\n-- exit handlers --\nfirst exit handler\nfirst exit handler\nsecond exit handler'
+    [ -z "$stderr" ]
+}
+
 @test "farewell reports the handlers' lines that cannot be written, after the handlers ran" {
     assert_reports_lost_output "$BIN/farewell"
 }
@@ -76,6 +86,20 @@ is_interleaving() {
     [ "$(wc -c < "$out")" -eq 37 ]
     [ "$(grep -c '' "$out")" -eq 2 ]
     is_interleaving "$(tr '\n' '|' < "$out")" "output from child|" "output from parent|"
+}
+
+@test "interleave: both processes write every character on its own, one byte a write" {
+    need_strace
+    # A process left buffered writes its text in one piece, at its end.
+    # One trace file a process (-ff): no call of one is cut in two by another's.
+    timeout 60 strace -ff -qq -o "$BATS_TEST_TMPDIR/trace" -e trace=write -e signal=none \
+        "$BIN/interleave" > "$out" 2> "$err" 3>&-
+    [ ! -s "$err" ]
+    [ "$(wc -c < "$out")" -eq 37 ]
+    # Per process: how many writes to standard output, and how many of them wrote one byte.
+    run awk '/^write\(1,/ { all[FILENAME]++; if ($NF == 1 && $(NF - 2) == "1)") one[FILENAME]++ }
+             END { for (f in all) print all[f], one[f] + 0 }' "$BATS_TEST_TMPDIR"/trace.*
+    [ "$(sort -n <<< "$output")" = $'18 18\n19 19' ]
 }
 
 @test "the interleaving check itself tells a mixed text from a damaged one" {
@@ -127,6 +151,18 @@ is_interleaving() {
     assert_success
     assert_output ''
     [ -z "$stderr" ]
+}
+
+@test "shellrun goes by what system() returns: errno left set by a system() that worked means nothing" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # The preloaded system() leaves errno at EINTR when it returns a status (tests/system_errno.cpp).
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    for command in 'echo ran' 'echo ran; exit 3'; do
+        run --separate-stderr env LD_LIBRARY_PATH="$TOOLS" LD_PRELOAD=libsystem_errno.so "$BIN/shellrun" "$command"
+        assert_success
+        assert_output "ran"
+        [ -z "$stderr" ]
+    done
 }
 
 @test "shellrun reports a missing command only through the shell" {

@@ -29,6 +29,18 @@ load helper
     [ "${lines[${#lines[@]} - 1]}" = "total iterations: 10" ]
 }
 
+@test "pairjoin waits for task1 by joining it: held back until main joins it, task1 still counts to five" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # task1 starts only when main begins to join it (tests/join_gate.cpp): a main that waits in
+    # any other way (a sleep, a poll, a loop on the counter) reads 0 for it, or waits for ever.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    run --separate-stderr timeout 30 env LD_LIBRARY_PATH="$TOOLS" LD_PRELOAD=libjoin_gate64.so "$BIN/pairjoin"
+    assert_success
+    [ -z "$stderr" ]
+    [ "$(grep '^task1 count: ' <<< "$output")" = "$(printf 'task1 count: %d\n' 0 1 2 3 4)" ]
+    [ "${lines[${#lines[@]} - 1]}" = "total iterations: 10" ]
+}
+
 @test "pairhalt: task2 counts to five, task1 is cut short, no line twice, total 5 or 6" {
     start=$SECONDS
     run --separate-stderr "$BIN/pairhalt"
@@ -48,10 +60,11 @@ load helper
 @test "pairhalt on a terminal: a task1 line printed with its cancellation pending is counted, once" {
     [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
     command -v script > /dev/null || skip "script (bsdutils) is needed for a pseudo-terminal"
-    # task1 starts only when main begins to join it (tests/cancel_stall.cpp): its first printf
-    # meets the pending request, and main has read nothing before the join.
+    # task1 starts only when main begins to join it (tests/join_gate.cpp): its first printf
+    # meets the pending request, and main has read nothing before the join. A main that waits
+    # for task1 in any other way reads 0 for it, or waits for ever.
     export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
-    run script -qec "env LD_LIBRARY_PATH='$TOOLS' LD_PRELOAD=libcancel_stall.so '$BIN/pairhalt'" /dev/null < /dev/null
+    run script -qec "timeout 40 env LD_LIBRARY_PATH='$TOOLS' LD_PRELOAD=libjoin_gate.so '$BIN/pairhalt'" /dev/null < /dev/null
     assert_success
     out=$(tr -d '\r' <<< "$output")
     [ "$(grep -c '^task2 count: ' <<< "$out")" -eq 5 ]

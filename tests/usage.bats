@@ -39,6 +39,17 @@ load helper
     assert_line --index 2 $'\tuser CPU:   0.00 secs'
 }
 
+@test "tickmeter asks the system for its tick rate: at 10 ticks a second, 11 ticks are 1.10 s" {
+    [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
+    # The preloaded times() gives 11 ticks between the samples, and sysconf a rate of 10 a
+    # second (tests/tick_rate.cpp): a rate written into the program as a number misses it.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+    run --separate-stderr env LD_LIBRARY_PATH="$TOOLS" LD_PRELOAD="libtimes_wrap.so libtick_rate.so" "$BIN/tickmeter"
+    assert_success
+    [ -z "$stderr" ]
+    assert_line --index 0 "elapsed:   1.10 secs"
+}
+
 @test "loadmeter prints fourteen lines: own and children's CPU seconds, faults and swaps" {
     run --separate-stderr "$BIN/loadmeter"
     assert_success

@@ -1,7 +1,10 @@
-// Test helper, preloaded into pairhalt: the first thread it creates does not start its work
-// until the main thread begins to join a thread, which pairhalt does right after it has
-// requested task1's cancellation. So task1 always prints its first line with the request
-// pending, and always increments its counter after a main thread that read it before the join.
+// Test helper, preloaded into pairjoin and pairhalt: the first thread a program creates does not
+// start its work until the main thread begins to join that very thread. A main thread that waits
+// for it in any other way (a sleep, another blocking call, a loop on its counter) finds it not
+// even started: the counter it reads is 0, or the loop never ends. In pairhalt, which requests
+// task1's cancellation right before it joins task1, task1 always prints its first line with the
+// request pending, and always increments its counter after a main thread that read it before
+// the join.
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -15,11 +18,12 @@ using create_function = int (*)(pthread_t *, const pthread_attr_t *, start_routi
 using join_function = int (*)(pthread_t, void **);
 
 constexpr long step_ns = 10'000'000; // 10 ms
-constexpr int wait_steps = 500;      // five seconds at most
+constexpr int wait_steps = 6000;     // a minute at most: longer than any test lets a run take
 
-std::atomic<bool> join_begun{false};
+std::atomic<bool> first_joined{false};
 std::atomic<int> created{0};
 start_routine first_start = nullptr;
+pthread_t first_thread{};
 
 void pause_step()
 {
@@ -34,7 +38,7 @@ void pause_step()
 void *stalled_start(void *arg)
 {
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-    for (int step = 0; step < wait_steps && !join_begun; ++step)
+    for (int step = 0; step < wait_steps && !first_joined; ++step)
         pause_step();
     pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
     return first_start(arg);
@@ -58,7 +62,9 @@ extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attr, sta
     static const auto real_create = next_definition<create_function>("pthread_create");
     if (created++ == 0) {
         first_start = start;
-        return real_create(thread, attr, stalled_start, arg);
+        const int err = real_create(thread, attr, stalled_start, arg);
+        first_thread = *thread;
+        return err;
     }
     return real_create(thread, attr, start, arg);
 }
@@ -67,6 +73,7 @@ extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attr, sta
 extern "C" int pthread_join(pthread_t thread, void **result)
 {
     static const auto real_join = next_definition<join_function>("pthread_join");
-    join_begun = true;
+    if (created > 0 && pthread_equal(thread, first_thread) != 0)
+        first_joined = true;
     return real_join(thread, result);
 }

@@ -353,6 +353,19 @@ tour_beside_stranger() {
     tour_left_nothing "$mark"
 }
 
+@test "without lsattr, attrmark's stop neither runs it nor says that it shows anything" {
+    dir=$BATS_TEST_TMPDIR/path
+    mkdir "$dir"
+    ln -s -t "$dir" /usr/local/bin/* /usr/bin/* /bin/* 2> /dev/null || true
+    rm -f "$dir/lsattr" "$dir/apt-get"
+    PATH=$dir run --separate-stderr tour attrmark
+    assert_success
+    assert_line --regexp '^\$ .*/attrmark [^ ]*/marked$'
+    refute_output --regexp 'lsattr (shows|[^ ]*/marked)'
+    [[ ${output//$'\n'/ } == *"(lsattr, which would show what the filesystem kept, is not installed here)"* ]]
+    tour_left_nothing "$mark"
+}
+
 @test "another user's queue that keeps the learner out is narrated as it is, and left alone" {
     command -v perl > /dev/null || skip "perl is needed to make a queue"
     claim_queue_key

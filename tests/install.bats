@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # ./check and ./tour on a machine that lacks a tool they need: they name it with its package
 # and the command that installs it, and start nothing else.
-# ctest: TIMEOUT 120
+# ctest: TIMEOUT 300
 
 load helper
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The exercise runner: the learner's copies, their progress, and the judging, on a few quick
 # exercises (none that needs the network port).
-# ctest: TIMEOUT 240 port_5678
+# ctest: TIMEOUT 900 port_5678
 
 load helper
 

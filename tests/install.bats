@@ -159,6 +159,7 @@ check: install them as root with: apt-get update && apt-get install -y --no-inst
     printf '#!/bin/bash\ntrap "echo caught >> %s; exit 130" INT\necho practice >> %s\nsleep 30\n' \
         "$calls" "$calls" > "$checkout/practice"
     dir=$(path_without nothing)
+    rm -f "$dir/clang-format" # a link to the machine's own, which must not be written through
     printf '#!/bin/sh\necho clang-format >> "%s"\n' "$calls" > "$dir/clang-format"
     chmod +x "$checkout/practice" "$dir/clang-format"
     # In a process group of its own, as a terminal's Ctrl-C signals one; with SIGINT handled as

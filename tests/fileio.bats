@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # Black-box tests of charcopy, spill and attrmark.
-# ctest: TIMEOUT 40
+# ctest: TIMEOUT 240
 
 load helper
 

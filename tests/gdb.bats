@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # The debugger sample, run plainly and stepped under gdb.
-# ctest: TIMEOUT 30
+# ctest: TIMEOUT 180
 
 load helper
 

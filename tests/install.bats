@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # ./check and ./tour on a machine that lacks a tool they need: they name it with its package
 # and the command that installs it, and start nothing else.
-# ctest: TIMEOUT 120
+# ctest: TIMEOUT 300
 
 load helper
 
@@ -32,7 +32,8 @@ setup() {
 
 @test "check --no-install names the missing tool and the install command, exits 2, runs nothing" {
     dir=$(path_without shellcheck)
-    run --separate-stderr env PATH="$dir" "$ROOT/check" --no-install
+    # (only the step that needs it: the tools of the others may be missing too, uninstalled yet)
+    run --separate-stderr env PATH="$dir" "$ROOT/check" --no-install shellcheck
     assert_failure 2
     assert_output ''
     [ "$stderr" = "check: missing: shellcheck (shellcheck)
@@ -145,4 +146,32 @@ check: install them as root with: apt-get update && apt-get install -y --no-inst
     [[ $stderr != *sudo* ]]
     assert_line "(skipped: this stop needs pgrep (Debian package procps), not installed here)"
     [ ! -e "$calls" ]
+}
+
+@test "Ctrl-C stops the check, also in a step that catches it to clean up, and no later step runs" {
+    # A checkout whose ./practice catches SIGINT as the real one does, and whose list of
+    # packages is the build's only: the steps here are stand-ins.
+    checkout=$BATS_TEST_TMPDIR/checkout
+    mkdir -p "$checkout/tools"
+    cp "$ROOT/check" "$checkout"
+    cp "$ROOT/tools/packages.bash" "$checkout/tools"
+    grep '^build ' "$ROOT/tools/packages.list" > "$checkout/tools/packages.list"
+    printf '#!/bin/bash\ntrap "echo caught >> %s; exit 130" INT\necho practice >> %s\nsleep 30\n' \
+        "$calls" "$calls" > "$checkout/practice"
+    dir=$(path_without nothing)
+    rm -f "$dir/clang-format" # a link to the machine's own, which must not be written through
+    printf '#!/bin/sh\necho clang-format >> "%s"\n' "$calls" > "$dir/clang-format"
+    chmod +x "$checkout/practice" "$dir/clang-format"
+    # In a process group of its own, as a terminal's Ctrl-C signals one; with SIGINT handled as
+    # a terminal's commands have it, not ignored as by a background command of a script.
+    PATH=$dir perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "exec: $!\n"' \
+        setsid "$checkout/check" practice format > "$BATS_TEST_TMPDIR/out" 2>&1 3>&- &
+    pid=$!
+    wait_until "grep -qx practice '$calls' 2> /dev/null" 10
+    kill -INT -- "-$pid"
+    status=0
+    wait_bounded "$pid" 10 || status=$?
+    [ "$status" -eq 130 ]
+    [ "$(grep -v '^cmake ' "$calls")" = $'practice\ncaught' ]
+    grep -qx 'check: interrupted during practice' "$BATS_TEST_TMPDIR/out"
 }

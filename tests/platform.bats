@@ -2,7 +2,7 @@
 # What each build makes: which machine every program is built for, a request whose number
 # follows the program's word size, and the i386 build on a kernel that cannot run 32-bit
 # programs. SYSZOO_ARCH names the build: native (the default) or i386.
-# ctest: TIMEOUT 120
+# ctest: TIMEOUT 300
 
 load helper
 

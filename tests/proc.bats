@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # Black-box tests of farewell, interleave, shellrun and catcher.
-# ctest: TIMEOUT 120
+# ctest: TIMEOUT 480
 
 load helper
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # The minimal samples: their exact output, with and without arguments.
-# ctest: TIMEOUT 15
+# ctest: TIMEOUT 120
 
 load helper
 

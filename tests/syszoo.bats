@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The collection as installed (cmake --install into a folder of the test's, as the Debian package
 # does into /usr): the syszoo command, and the tour run from the installed copy.
-# ctest: TIMEOUT 120
+# ctest: TIMEOUT 300
 
 load helper
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # The guided tour, on a few quick stops, run without a terminal.
-# ctest: TIMEOUT 150 PRIVATE_IPC port_5678 message_queue_0x12345
+# ctest: TIMEOUT 600 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -270,6 +270,24 @@ client_expected=$'! connect: Operation now in progress\nerror:Success\n  [server
     [[ $stderr == *"tour: the programs are not built, and $checkout/build cannot be written"* ]]
     [[ $stderr == *"SYSZOO_BIN="* ]]
     [ -z "$(ls -A "$nobody_tmp/tmp")" ]
+
+    # The copy it advises lands where the command after it looks, whatever the home holds: here
+    # an older syszoo folder, which stays as it was.
+    home=$nobody_tmp/home
+    mkdir -p "$home/syszoo"
+    echo old > "$home/syszoo/tour"
+    chown -R 65534:65534 "$home"
+    run --separate-stderr as_nobody env -u SYSZOO_BIN -u SYSZOO_BUILD_INFO HOME="$home" TMPDIR="$nobody_tmp/tmp" SYSZOO_MARK="$mark" "$checkout/tour" blank 3>&-
+    assert_failure 1
+    advice=$(sed -n 's/^tour: build a copy you can write (\(.*\)),$/\1/p' <<< "$stderr")
+    [ -n "$advice" ]
+    copy_command=${advice% && *}
+    run as_nobody env HOME="$home" bash -c "$copy_command"
+    assert_success
+    started=${advice##* && }
+    [ "$(eval "printf '%s' $started")" != "$home/syszoo/tour" ]
+    cmp "$(eval "printf '%s' $started")" "$checkout/tour"
+    [ "$(ls -A "$home/syszoo")" = tour ] && [ "$(cat "$home/syszoo/tour")" = old ]
 }
 
 # A stranger's program listening on TCP port 5678 at address $1 (0.0.0.0, ::), in a network
@@ -332,6 +350,19 @@ tour_beside_stranger() {
     assert_success
     [ "$(grep -c '^(skipped: this stop needs ipcrm (Debian package util-linux), not installed here)$' <<< "$output")" -eq 2 ]
     run ! queue_exists
+    tour_left_nothing "$mark"
+}
+
+@test "without lsattr, attrmark's stop neither runs it nor says that it shows anything" {
+    dir=$BATS_TEST_TMPDIR/path
+    mkdir "$dir"
+    ln -s -t "$dir" /usr/local/bin/* /usr/bin/* /bin/* 2> /dev/null || true
+    rm -f "$dir/lsattr" "$dir/apt-get"
+    PATH=$dir run --separate-stderr tour attrmark
+    assert_success
+    assert_line --regexp '^\$ .*/attrmark [^ ]*/marked$'
+    refute_output --regexp 'lsattr (shows|[^ ]*/marked)'
+    [[ ${output//$'\n'/ } == *"(lsattr, which would show what the filesystem kept, is not installed here)"* ]]
     tour_left_nothing "$mark"
 }
 

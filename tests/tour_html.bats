@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour recorded as a web page (--html): what the page holds, that everything programs print
 # shows as text, and the page in a real browser with JavaScript off.
-# ctest: TIMEOUT 120 PRIVATE_IPC port_5678 message_queue_0x12345
+# ctest: TIMEOUT 600 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -108,7 +108,11 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     # an empty line keeps its height
     [ "$(grep -A 2 '^<div class="o">a</div>$' "$page")" = $'<div class="o">a</div>\n<div class="o"><br></div>\n<div class="o">b</div>' ]
     if command -v gdb > /dev/null; then # gdb's empty line before "Breakpoint 1, number"
-        grep -B 1 '^<div class="o">Breakpoint 1, ' "$page" | grep -qx '<div class="o"><br></div>'
+        # among its standard output's lines: where gdb finds no source (a build whose programs
+        # name their sources where a package installs them), its complaint on standard error
+        # may come between them
+        grep '^<div class="o">' "$page" | grep -B 1 '^<div class="o">Breakpoint 1, ' |
+            grep -qx '<div class="o"><br></div>'
     fi
     grep -qF "Each caller keeps the result in its own &#39;ret&#39;." "$page"
     tour_left_nothing "$mark"
@@ -163,12 +167,23 @@ chromium_on() {
     tour_left_nothing "$mark"
 }
 
+# The number of questions the stop files of programs $@ ask: each of these asks one a line.
+questions_of() {
+    local name count=0
+    for name in "$@"; do
+        count=$((count + $(grep -c '^ *predict ' "$ROOT/$(program_field "$name" 3)/$name.tour")))
+    done
+    echo "$count"
+}
+
 @test "--html shows each question before its run, its answer folded away in a closed details" {
     run --separate-stderr tour --html "$page" farewell samples
     assert_success
-    # four stops, four questions, each with one answer folded away and none left open
-    [ "$(grep -c '^<div class="predict"><p><strong>Predict:</strong> ' "$page")" -eq 4 ]
-    [ "$(grep -c '<details class="answer"><summary>Answer</summary><p>Answer: ' "$page")" -eq 4 ]
+    # a question a stop, each with one answer folded away and none left open
+    mapfile -t samples < <(built_programs samples)
+    questions=$(questions_of farewell "${samples[@]}")
+    [ "$(grep -c '^<div class="predict"><p><strong>Predict:</strong> ' "$page")" -eq "$questions" ]
+    [ "$(grep -c '<details class="answer"><summary>Answer</summary><p>Answer: ' "$page")" -eq "$questions" ]
     run ! grep -q '<details[^>]* open' "$page"
     grep -qF '<p>Answer: a) first, first, second. (its lines &#39;... exit handler&#39;)</p></details></div>' "$page"
     # the question comes before the command it is about
@@ -183,6 +198,7 @@ chromium_on() {
     assert_success
     chromium_on "$page" --dump-dom > "$BATS_TEST_TMPDIR/dom.html"
     dom=$BATS_TEST_TMPDIR/dom.html
-    [ "$(grep -o '<details class="answer"' "$dom" | wc -l)" -eq 4 ]
+    mapfile -t samples < <(built_programs samples)
+    [ "$(grep -o '<details class="answer"' "$dom" | wc -l)" -eq "$(questions_of farewell "${samples[@]}")" ]
     run ! grep -qE '<details class="answer"[^>]* open' "$dom"
 }

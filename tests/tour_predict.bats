@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour's questions (--predict): answered at a terminal (a pseudo-terminal here), shown with
 # their answers without one, and decided by the run: stand-ins for programs change the answers.
-# ctest: TIMEOUT 120 PRIVATE_IPC port_5678 message_queue_0x12345
+# ctest: TIMEOUT 480 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -34,7 +34,7 @@ stand_in() {
 }
 
 @test "predictions typed at a terminal: a right one, a wrong one, a number for a range, then the score" {
-    run tour_answered a b z 0 -- "$ROOT/tour" --predict samples
+    run tour_answered a b z 0 -- "$ROOT/tour" --predict oldstyle test blank
     assert_success
     assert_line "Prediction held: a) 2. (its line of output)"
     assert_line "Prediction missed: you said b) 1; the run says a) HAVE_MMAP. (its line of output)"

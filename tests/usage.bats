@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # Black-box tests of tickmeter and loadmeter: the shape of every line, and figures that make
 # sense when the children clearly do the work.
-# ctest: TIMEOUT 80
+# ctest: TIMEOUT 320
 
 load helper
 

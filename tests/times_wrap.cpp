@@ -2,6 +2,7 @@
 // first call and the smallest clock_t plus 6 on its second, so the tick count wraps between the
 // two samples, 11 ticks apart. The CPU figures are all 0.
 #include <cstdlib>
+#include <dlfcn.h>
 #include <limits>
 #include <sys/times.h>
 
@@ -9,13 +10,22 @@ namespace {
 
 int calls = 0;
 
-// The shell that system() starts must run unchanged: it is not given this library.
-[[gnu::constructor]] void keep_out_of_children()
-{
-    unsetenv("LD_PRELOAD");
-}
+using system_function = int (*)(const char *);
 
 } // namespace
+
+// The shell that system() starts must run unchanged: it is not given this library. Only then is
+// it taken out of the environment, so that a program started through another one (a launcher
+// that execs it) is still given it.
+extern "C" int system(const char *command)
+{
+    unsetenv("LD_PRELOAD");
+    static const auto real_system = reinterpret_cast<system_function>( // NOLINT
+        dlsym(RTLD_NEXT, "system"));
+    if (real_system == nullptr)
+        abort();
+    return real_system(command);
+}
 
 // The C library's header names the parameter with a reserved name, which we may not use.
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)

@@ -19,9 +19,17 @@ namespace {
 template <typename F> std::string capture(int fd, F fn)
 {
     FILE *tmp = tmpfile();
-    EXPECT_NE(tmp, nullptr);
+    if (tmp == nullptr) {
+        ADD_FAILURE() << "tmpfile: " << strerror(errno);
+        return {};
+    }
     fflush(nullptr);
     const int saved = dup(fd);
+    if (saved < 0) {
+        ADD_FAILURE() << "dup: " << strerror(errno);
+        fclose(tmp);
+        return {};
+    }
     dup2(fileno(tmp), fd);
     fn();
     fflush(nullptr);
@@ -29,11 +37,19 @@ template <typename F> std::string capture(int fd, F fn)
     close(saved);
 
     std::string out;
-    rewind(tmp);
+    if (fseek(tmp, 0, SEEK_SET) != 0) {
+        ADD_FAILURE() << "fseek: " << strerror(errno);
+        fclose(tmp);
+        return {};
+    }
+    // A short read is the end of the file, or an error.
     std::array<char, 512> chunk{};
-    std::size_t n;
-    while ((n = fread(chunk.data(), 1, chunk.size(), tmp)) > 0)
+    std::size_t n = 0;
+    do {
+        n = fread(chunk.data(), 1, chunk.size(), tmp);
         out.append(chunk.data(), n);
+    } while (n == chunk.size());
+    EXPECT_EQ(ferror(tmp), 0) << "reading the captured output failed";
     fclose(tmp);
     return out;
 }
@@ -54,7 +70,7 @@ int open_tmp(int extra_flags)
 
 void no_core_dump()
 {
-    const rlimit none{0, 0};
+    const rlimit none{.rlim_cur = 0, .rlim_max = 0};
     setrlimit(RLIMIT_CORE, &none);
 }
 
@@ -121,6 +137,10 @@ TEST(ReturningRoutines, StandardOutputComesOutBeforeTheMessage)
     const std::string out = capture(STDERR_FILENO, [] {
         fflush(stdout);
         const int saved = dup(STDOUT_FILENO);
+        if (saved < 0) {
+            ADD_FAILURE() << "dup: " << strerror(errno);
+            return;
+        }
         dup2(STDERR_FILENO, STDOUT_FILENO);
         fputs("before ", stdout);
         err_msg("message");
@@ -139,6 +159,10 @@ TEST(ExitingRoutinesDeathTest, TheCallersErrorIsReportedEvenWhenFlushingStandard
     EXPECT_EXIT(
         {
             const int full = open("/dev/full", O_WRONLY);
+            if (full < 0) {
+                perror("/dev/full");
+                _exit(2);
+            }
             dup2(full, STDOUT_FILENO);
             setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
             fputs("pending output", stdout);
@@ -196,9 +220,8 @@ TEST(ExitingRoutinesDeathTest, ErrDumpAbortsAfterALineBreakInTheFormat)
 TEST(ExitingRoutinesDeathTest, StandardOutputPrecedesTheMessageOnExit)
 {
     // Child: both streams on one file, some buffered output, then a fatal message.
-    FILE *tmp = tmpfile();
-    ASSERT_NE(tmp, nullptr);
-    const int fd = fileno(tmp);
+    const int fd = open_tmp(0);
+    ASSERT_GE(fd, 0);
     EXPECT_EXIT(
         {
             dup2(fd, STDOUT_FILENO);
@@ -209,7 +232,7 @@ TEST(ExitingRoutinesDeathTest, StandardOutputPrecedesTheMessageOnExit)
         testing::ExitedWithCode(1), "");
     std::array<char, 128> got{};
     const ssize_t n = pread(fd, got.data(), got.size() - 1, 0);
-    fclose(tmp);
+    close(fd);
     EXPECT_EQ(std::string(got.data(), n > 0 ? static_cast<std::size_t>(n) : 0),
               "done so far\nthen this\n");
 }

@@ -15,57 +15,55 @@
 
 namespace {
 
+int open_tmp(int extra_flags)
+{
+    std::string path = "/tmp/errlib_test.XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0)
+        return fd;
+    unlink(path.c_str());
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | extra_flags);
+    return fd;
+}
+
 // Run fn with descriptor fd sent to a fresh temporary file and return what was written there.
 template <typename F> std::string capture(int fd, F fn)
 {
-    FILE *tmp = tmpfile();
-    if (tmp == nullptr) {
-        ADD_FAILURE() << "tmpfile: " << strerror(errno);
+    const int tmp = open_tmp(0);
+    if (tmp < 0) {
+        ADD_FAILURE() << "temporary file: " << strerror(errno);
         return {};
     }
     fflush(nullptr);
     const int saved = dup(fd);
     if (saved < 0) {
         ADD_FAILURE() << "dup: " << strerror(errno);
-        fclose(tmp);
+        close(tmp);
         return {};
     }
-    dup2(fileno(tmp), fd);
+    dup2(tmp, fd);
     fn();
     fflush(nullptr);
     dup2(saved, fd);
     close(saved);
 
     std::string out;
-    if (fseek(tmp, 0, SEEK_SET) != 0) {
-        ADD_FAILURE() << "fseek: " << strerror(errno);
-        fclose(tmp);
-        return {};
-    }
-    // A short read is the end of the file, or an error.
     std::array<char, 512> chunk{};
-    std::size_t n = 0;
-    do {
-        n = fread(chunk.data(), 1, chunk.size(), tmp);
-        out.append(chunk.data(), n);
-    } while (n == chunk.size());
-    EXPECT_EQ(ferror(tmp), 0) << "reading the captured output failed";
-    fclose(tmp);
+    for (;;) {
+        const ssize_t n = pread(tmp, chunk.data(), chunk.size(), static_cast<off_t>(out.size()));
+        if (n < 0)
+            ADD_FAILURE() << "reading the captured output: " << strerror(errno);
+        if (n <= 0)
+            break;
+        out.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+    close(tmp);
     return out;
 }
 
 std::string error_text(int err)
 {
     return strerror(err);
-}
-
-int open_tmp(int extra_flags)
-{
-    std::string path = "/tmp/errlib_test.XXXXXX";
-    const int fd = mkstemp(path.data());
-    unlink(path.c_str());
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | extra_flags);
-    return fd;
 }
 
 void no_core_dump()

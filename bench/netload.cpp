@@ -21,6 +21,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -158,12 +159,12 @@ void write_all(int sock, const char *data, std::size_t size)
     }
 }
 
-enum class ending { closed, reset, timed_out };
+enum class ending : std::uint8_t { closed, reset, timed_out };
 
 // Read (and drop) until the listener closes the connection, or the kernel resets it.
 ending wait_for_close(int sock, int timeout_ms)
 {
-    pollfd p{sock, POLLIN, 0};
+    pollfd p{.fd = sock, .events = POLLIN, .revents = 0};
     std::array<char, 512> sink{};
     for (;;) {
         if (poll(&p, 1, timeout_ms) <= 0)
@@ -194,7 +195,7 @@ int connect_within(std::chrono::milliseconds limit)
     const sockaddr_in addr = target();
     if (connect(sock, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0)
         return sock;
-    pollfd p{sock, POLLOUT, 0};
+    pollfd p{.fd = sock, .events = POLLOUT, .revents = 0};
     int err = errno;
     if (err == EINPROGRESS && poll(&p, 1, static_cast<int>(limit.count())) == 1) {
         socklen_t len = sizeof err;
@@ -243,7 +244,7 @@ int send_text(long count, const std::string &text)
         if (connect(sock, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) < 0 &&
             errno != EINPROGRESS)
             die("connect");
-        pending.push_back({sock, POLLOUT, 0});
+        pending.push_back({.fd = sock, .events = POLLOUT, .revents = 0});
     }
 
     long sent = 0;
@@ -285,9 +286,10 @@ int stream(long count, long bytes)
 {
     std::vector<char> data(std::size_t{64} * 1024);
     for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>('a' + i % 26); // printable, no zero byte
+        data[i] = static_cast<char>('a' + (i % 26)); // printable, no zero byte
 
     std::vector<int> socks;
+    socks.reserve(static_cast<std::size_t>(count));
     for (long i = 0; i < count; ++i)
         socks.push_back(connect_paced());
 
@@ -338,7 +340,7 @@ int reset(long count)
 {
     for (long i = 0; i < count; ++i) {
         const int sock = connect_paced();
-        const linger abort_on_close{1, 0};
+        const linger abort_on_close{.l_onoff = 1, .l_linger = 0};
         setsockopt(sock, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
         close(sock); // sends RST
     }

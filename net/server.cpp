@@ -86,8 +86,8 @@ timeval time_to_retry(const watch_list &w)
     const auto left =
         std::max(duration_cast<microseconds>(w.retry_at - retry_clock::now()), microseconds{0});
     const auto seconds = duration_cast<std::chrono::seconds>(left);
-    return timeval{static_cast<time_t>(seconds.count()),
-                   static_cast<suseconds_t>((left - seconds).count())};
+    return timeval{.tv_sec = static_cast<time_t>(seconds.count()),
+                   .tv_usec = static_cast<suseconds_t>((left - seconds).count())};
 }
 
 void watch_listener_again(watch_list &w)

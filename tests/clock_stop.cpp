@@ -10,7 +10,7 @@
 extern "C" int clock_gettime(clockid_t clock, timespec *now)
 {
     if (clock == CLOCK_MONOTONIC) {
-        *now = timespec{1000, 0};
+        *now = timespec{.tv_sec = 1000, .tv_nsec = 0};
         return 0;
     }
     return static_cast<int>(syscall(SYS_clock_gettime, clock, now));

@@ -15,26 +15,49 @@
 
 namespace {
 
+int open_tmp(int extra_flags)
+{
+    std::string path = "/tmp/errlib_test.XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0)
+        return fd;
+    unlink(path.c_str());
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | extra_flags);
+    return fd;
+}
+
 // Run fn with descriptor fd sent to a fresh temporary file and return what was written there.
 template <typename F> std::string capture(int fd, F fn)
 {
-    FILE *tmp = tmpfile();
-    EXPECT_NE(tmp, nullptr);
+    const int tmp = open_tmp(0);
+    if (tmp < 0) {
+        ADD_FAILURE() << "temporary file: " << strerror(errno);
+        return {};
+    }
     fflush(nullptr);
     const int saved = dup(fd);
-    dup2(fileno(tmp), fd);
+    if (saved < 0) {
+        ADD_FAILURE() << "dup: " << strerror(errno);
+        close(tmp);
+        return {};
+    }
+    dup2(tmp, fd);
     fn();
     fflush(nullptr);
     dup2(saved, fd);
     close(saved);
 
     std::string out;
-    rewind(tmp);
     std::array<char, 512> chunk{};
-    std::size_t n;
-    while ((n = fread(chunk.data(), 1, chunk.size(), tmp)) > 0)
-        out.append(chunk.data(), n);
-    fclose(tmp);
+    for (;;) {
+        const ssize_t n = pread(tmp, chunk.data(), chunk.size(), static_cast<off_t>(out.size()));
+        if (n < 0)
+            ADD_FAILURE() << "reading the captured output: " << strerror(errno);
+        if (n <= 0)
+            break;
+        out.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+    close(tmp);
     return out;
 }
 
@@ -43,18 +66,9 @@ std::string error_text(int err)
     return strerror(err);
 }
 
-int open_tmp(int extra_flags)
-{
-    std::string path = "/tmp/errlib_test.XXXXXX";
-    const int fd = mkstemp(path.data());
-    unlink(path.c_str());
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | extra_flags);
-    return fd;
-}
-
 void no_core_dump()
 {
-    const rlimit none{0, 0};
+    const rlimit none{.rlim_cur = 0, .rlim_max = 0};
     setrlimit(RLIMIT_CORE, &none);
 }
 
@@ -121,6 +135,10 @@ TEST(ReturningRoutines, StandardOutputComesOutBeforeTheMessage)
     const std::string out = capture(STDERR_FILENO, [] {
         fflush(stdout);
         const int saved = dup(STDOUT_FILENO);
+        if (saved < 0) {
+            ADD_FAILURE() << "dup: " << strerror(errno);
+            return;
+        }
         dup2(STDERR_FILENO, STDOUT_FILENO);
         fputs("before ", stdout);
         err_msg("message");
@@ -139,6 +157,10 @@ TEST(ExitingRoutinesDeathTest, TheCallersErrorIsReportedEvenWhenFlushingStandard
     EXPECT_EXIT(
         {
             const int full = open("/dev/full", O_WRONLY);
+            if (full < 0) {
+                perror("/dev/full");
+                _exit(2);
+            }
             dup2(full, STDOUT_FILENO);
             setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
             fputs("pending output", stdout);
@@ -196,9 +218,8 @@ TEST(ExitingRoutinesDeathTest, ErrDumpAbortsAfterALineBreakInTheFormat)
 TEST(ExitingRoutinesDeathTest, StandardOutputPrecedesTheMessageOnExit)
 {
     // Child: both streams on one file, some buffered output, then a fatal message.
-    FILE *tmp = tmpfile();
-    ASSERT_NE(tmp, nullptr);
-    const int fd = fileno(tmp);
+    const int fd = open_tmp(0);
+    ASSERT_GE(fd, 0);
     EXPECT_EXIT(
         {
             dup2(fd, STDOUT_FILENO);
@@ -209,7 +230,7 @@ TEST(ExitingRoutinesDeathTest, StandardOutputPrecedesTheMessageOnExit)
         testing::ExitedWithCode(1), "");
     std::array<char, 128> got{};
     const ssize_t n = pread(fd, got.data(), got.size() - 1, 0);
-    fclose(tmp);
+    close(fd);
     EXPECT_EQ(std::string(got.data(), n > 0 ? static_cast<std::size_t>(n) : 0),
               "done so far\nthen this\n");
 }

@@ -35,7 +35,9 @@ struct stream_state {
 
 stream_state state_of(const FILE *stream)
 {
-    return {stream->_flags, stream->_IO_buf_base, stream->_IO_write_ptr};
+    return {.flags = stream->_flags,
+            .buffer = stream->_IO_buf_base,
+            .written_to = stream->_IO_write_ptr};
 }
 
 void check(const char *call);

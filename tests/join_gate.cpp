@@ -27,7 +27,7 @@ pthread_t first_thread{};
 
 void pause_step()
 {
-    const timespec step{0, step_ns};
+    const timespec step{.tv_sec = 0, .tv_nsec = step_ns};
     nanosleep(&step, nullptr);
 }
 

@@ -34,8 +34,12 @@ struct named_signal {
 };
 
 constexpr std::array known_signals{
-    named_signal{"INT", SIGINT},   named_signal{"TERM", SIGTERM}, named_signal{"HUP", SIGHUP},
-    named_signal{"QUIT", SIGQUIT}, named_signal{"TSTP", SIGTSTP}, named_signal{"CONT", SIGCONT},
+    named_signal{.name = "INT", .number = SIGINT},
+    named_signal{.name = "TERM", .number = SIGTERM},
+    named_signal{.name = "HUP", .number = SIGHUP},
+    named_signal{.name = "QUIT", .number = SIGQUIT},
+    named_signal{.name = "TSTP", .number = SIGTSTP},
+    named_signal{.name = "CONT", .number = SIGCONT},
 };
 
 [[noreturn]] void fail(const char *what)
@@ -117,7 +121,7 @@ int main(int argc, char *argv[])
         // A process group of its own whose parent is outside it: not an orphaned group, so a
         // stop signal stops it instead of being discarded. No core file for SIGQUIT.
         setpgid(0, 0);
-        const rlimit no_core{0, 0};
+        const rlimit no_core{.rlim_cur = 0, .rlim_max = 0};
         setrlimit(RLIMIT_CORE, &no_core);
         dup2(terminal, STDOUT_FILENO);
         close(terminal);

@@ -15,16 +15,17 @@
 namespace {
 
 constexpr const char *programs_folder = ".programs/";
+constexpr int cannot_run_status = 127; // as a shell says it of a command it cannot run
 
 [[noreturn]] void fail(const char *what)
 {
     fprintf(stderr, "practice_launch: %s: %s\n", what, strerror(errno));
-    _exit(127);
+    _exit(cannot_run_status);
 }
 
 } // namespace
 
-int main(int, char *argv[])
+int main(int /*argc*/, char *argv[])
 {
     std::array<char, PATH_MAX> self{};
     const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);

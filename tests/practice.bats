@@ -414,6 +414,24 @@ int main()
     assert_line --regexp '^samples +started .*changed outside the exercise: CMakeLists.txt samples/CMakeLists.txt$'
 }
 
+@test "check links nothing built earlier in the copy's build folder: a library left there is made again" {
+    practice start farewell > /dev/null
+    mend_farewell "$area/farewell/src"
+    run practice check farewell
+    assert_success
+    # An error library of other sources, newer than anything the build would make from the copy.
+    build=$area/farewell/build
+    sed '/^namespace {/i __attribute__((constructor)) static void planted() { printf("planted\\n"); }' \
+        "$ROOT/common/error.cpp" > "$BATS_TEST_TMPDIR/error.cpp"
+    g++ -std=c++20 -I "$ROOT/common" -c "$BATS_TEST_TMPDIR/error.cpp" -o "$BATS_TEST_TMPDIR/error.o"
+    rm -f "$build/common/liberrlib.a"
+    ar rcs "$build/common/liberrlib.a" "$BATS_TEST_TMPDIR/error.o"
+    find "$build" -name '*.o' -exec touch -d tomorrow {} + -o -name '*.a' -exec touch -d tomorrow {} +
+    run practice check farewell
+    assert_success
+    assert_line "Passed: farewell"
+}
+
 @test "a program that hangs: each result is shown as it comes, and the test is stopped at its limit and named" {
     set_dir=$BATS_TEST_TMPDIR/set
     mkdir -p "$set_dir"

@@ -378,6 +378,22 @@ int main()
     refute_output --partial "SYSZOO_BIN="
 }
 
+@test "the judged program cannot tell it is judged: the test runner's variables are not in its environment" {
+    practice start samples > /dev/null
+    # Still broken, unless it sees the test runner's variables or the settings it gives the tests.
+    write_test_program "$area/samples/src" '#include <cstdio>
+#include <cstdlib>
+int main()
+{
+    const bool judged = getenv("BATS_TEST_NAME") != nullptr || getenv("SYSZOO_BIN") != nullptr;
+    printf(judged ? "HAVE_MMAP\n" : "HAVE_MMAP");
+    return fflush(stdout) == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+}'
+    run practice check samples
+    assert_failure 1
+    assert_line --partial "FAILED  test prints the symbol's name"
+}
+
 @test "check builds the exercise's files with the runner's settings, every other file as shipped, and names the others" {
     practice start samples > /dev/null
     src=$area/samples/src

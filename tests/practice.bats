@@ -416,7 +416,7 @@ int main()
     # shipped binary is put where the build leaves the program.
     cp "$ROOT/exercises/"*-samples.patch "$BATS_TEST_TMPDIR/fault.patch"
     cp "$ROOT/samples/test.cpp" "$src/samples/test.cpp"
-    (cd "$src" && sed -n '/^--- a/,$p' "$BATS_TEST_TMPDIR/fault.patch" | patch -s -p1)
+    (cd "$src" && sed -n '/^Wrong:/q; /^--- a/,$p' "$BATS_TEST_TMPDIR/fault.patch" | patch -s -p1)
     run practice check samples
     assert_failure 1
     sed -i "s#test.cpp#$ROOT/samples/test.cpp#" "$src/samples/CMakeLists.txt"

@@ -209,7 +209,11 @@ judge() {
         elif [ "$plan" != 1..1 ] || [ "$(grep -cE '^(not )?ok [0-9]+ ' "$log")" -ne 1 ]; then
             judged_timeout=$(( judged_timeout + 1 ))
             [ "$show" = show ] && printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"
-            judged_reasons+=("\"$name\" ended without its result (status $status): was the test runner stopped?")
+            if [ "$status" -gt 128 ]; then
+                judged_reasons+=("\"$name\": the test runner was killed by signal $(( status - 128 )), by a program of yours?")
+            else
+                judged_reasons+=("\"$name\" ended without its result (status $status): was the test runner stopped?")
+            fi
         elif [ "$status" -eq 0 ] && [[ $results == "ok 1 $name # skip"* ]]; then
             judged_skipped=$(( judged_skipped + 1 ))
             line=${results#"ok 1 $name # skip"}

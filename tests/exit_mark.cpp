@@ -1,6 +1,7 @@
 // Test helper, preloaded into farewell: each exit handler the program registers is wrapped, and
-// the first of them to run prints "-- exit handlers --" on standard output before it. So the
-// output shows which lines the handlers printed at exit, and which ones main printed itself.
+// each of them prints "-- exit handler --" on standard output right before it runs. So the
+// output shows which lines the handlers printed at exit, which ones main printed itself, and
+// which handler printed each: one handler that prints the lines of several shows as one.
 // atexit is a small routine linked into the program, beyond the reach of a stand-in; it passes
 // the handler on to __cxa_atexit with no argument and the program's own module handle, and that
 // is the call caught here. (A destructor of a static object comes with its object's address as
@@ -16,8 +17,6 @@ using handler_function = void (*)();
 using cxa_handler_function = void (*)(void *);
 using cxa_atexit_function = int (*)(cxa_handler_function, void *, void *);
 
-bool marked = false;
-
 // True when address is in the program itself, not in one of its libraries.
 bool in_program(const void *address)
 {
@@ -31,10 +30,7 @@ bool in_program(const void *address)
 
 void marked_handler(void *handler)
 {
-    if (!marked) {
-        marked = true;
-        fputs("-- exit handlers --\n", stdout);
-    }
+    fputs("-- exit handler --\n", stdout);
     reinterpret_cast<handler_function>(handler)(); // NOLINT: passed as the argument below
 }
 

@@ -1,4 +1,5 @@
-// Test helper, preloaded into catcher: each handler installed by sigaction runs inside a guard,
+// Test helper, preloaded into catcher: each handler installed by sigaction, or by signal and the
+// C library's other installers (which do not go through the sigaction symbol), runs inside a guard,
 // and a standard I/O call made while a handler runs ends the program at once with status 70 and
 // a line on standard error that names the call. Standard I/O is not async-signal-safe: a handler
 // that uses it may deadlock or tear a line whenever the signal comes in the middle of another
@@ -19,6 +20,7 @@ namespace {
 
 using handler_function = void (*)(int);
 using sigaction_function = int (*)(int, const struct sigaction *, struct sigaction *);
+using installer_function = handler_function (*)(int, handler_function);
 
 constexpr int guard_status = 70;
 
@@ -98,6 +100,64 @@ extern "C" int sigaction(int signo, const struct sigaction *act, struct sigactio
     wrapped.sa_handler = guarded;
     return real_sigaction(signo, &wrapped, old);
 }
+
+namespace {
+
+// Install a handler through installer real (signal and its kin) inside the guard; what the
+// installer gives back as the handler before is the program's own, not the guard.
+handler_function install_guarded(installer_function real, int signo, handler_function handler)
+{
+    if (handler == SIG_DFL || handler == SIG_IGN || handler == SIG_ERR || handler == SIG_HOLD ||
+        signo <= 0 || signo >= NSIG)
+        return real(signo, handler);
+    handler_function &slot = handlers.at(static_cast<size_t>(signo));
+    const handler_function before = slot;
+    slot = handler;
+    const handler_function result = real(signo, guarded);
+    if (result == SIG_ERR)
+        slot = before;
+    return result == guarded ? before : result;
+}
+
+} // namespace
+
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+extern "C" handler_function signal(int signo, handler_function handler) noexcept
+{
+    static const auto real = next_definition<installer_function>("signal");
+    return install_guarded(real, signo, handler);
+}
+
+extern "C" handler_function bsd_signal(int signo, handler_function handler) noexcept
+{
+    static const auto real = next_definition<installer_function>("bsd_signal");
+    return install_guarded(real, signo, handler);
+}
+
+extern "C" handler_function ssignal(int signo, handler_function handler) noexcept
+{
+    static const auto real = next_definition<installer_function>("ssignal");
+    return install_guarded(real, signo, handler);
+}
+
+extern "C" handler_function sysv_signal(int signo, handler_function handler) noexcept
+{
+    static const auto real = next_definition<installer_function>("sysv_signal");
+    return install_guarded(real, signo, handler);
+}
+
+extern "C" handler_function __sysv_signal(int signo, handler_function handler) noexcept
+{
+    static const auto real = next_definition<installer_function>("__sysv_signal");
+    return install_guarded(real, signo, handler);
+}
+
+extern "C" handler_function sigset(int signo, handler_function handler) noexcept
+{
+    static const auto real = next_definition<installer_function>("sigset");
+    return install_guarded(real, signo, handler);
+}
+// NOLINTEND(readability-inconsistent-declaration-parameter-name,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 // Each routine checks, then does what it would have done, through its variadic-free sibling
 // (the analyser takes va_start in a function named as the C library's for no va_start at all).

@@ -378,6 +378,22 @@ int main()
     refute_output --partial "SYSZOO_BIN="
 }
 
+@test "the judged program cannot tell it is judged: the test runner's variables are not in its environment" {
+    practice start samples > /dev/null
+    # Still broken, unless it sees the test runner's variables or the settings it gives the tests.
+    write_test_program "$area/samples/src" '#include <cstdio>
+#include <cstdlib>
+int main()
+{
+    const bool judged = getenv("BATS_TEST_NAME") != nullptr || getenv("SYSZOO_BIN") != nullptr;
+    printf(judged ? "HAVE_MMAP\n" : "HAVE_MMAP");
+    return fflush(stdout) == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+}'
+    run practice check samples
+    assert_failure 1
+    assert_line --partial "FAILED  test prints the symbol's name"
+}
+
 @test "check builds the exercise's files with the runner's settings, every other file as shipped, and names the others" {
     practice start samples > /dev/null
     src=$area/samples/src
@@ -400,7 +416,7 @@ int main()
     # shipped binary is put where the build leaves the program.
     cp "$ROOT/exercises/"*-samples.patch "$BATS_TEST_TMPDIR/fault.patch"
     cp "$ROOT/samples/test.cpp" "$src/samples/test.cpp"
-    (cd "$src" && sed -n '/^--- a/,$p' "$BATS_TEST_TMPDIR/fault.patch" | patch -s -p1)
+    (cd "$src" && sed -n '/^Wrong:/q; /^--- a/,$p' "$BATS_TEST_TMPDIR/fault.patch" | patch -s -p1)
     run practice check samples
     assert_failure 1
     sed -i "s#test.cpp#$ROOT/samples/test.cpp#" "$src/samples/CMakeLists.txt"
@@ -412,6 +428,24 @@ int main()
     assert_line "  samples/CMakeLists.txt"
     run practice report
     assert_line --regexp '^samples +started .*changed outside the exercise: CMakeLists.txt samples/CMakeLists.txt$'
+}
+
+@test "check links nothing built earlier in the copy's build folder: a library left there is made again" {
+    practice start farewell > /dev/null
+    mend_farewell "$area/farewell/src"
+    run practice check farewell
+    assert_success
+    # An error library of other sources, newer than anything the build would make from the copy.
+    build=$area/farewell/build
+    sed '/^namespace {/i __attribute__((constructor)) static void planted() { printf("planted\\n"); }' \
+        "$ROOT/common/error.cpp" > "$BATS_TEST_TMPDIR/error.cpp"
+    g++ -std=c++20 -I "$ROOT/common" -c "$BATS_TEST_TMPDIR/error.cpp" -o "$BATS_TEST_TMPDIR/error.o"
+    rm -f "$build/common/liberrlib.a"
+    ar rcs "$build/common/liberrlib.a" "$BATS_TEST_TMPDIR/error.o"
+    find "$build" -name '*.o' -exec touch -d tomorrow {} + -o -name '*.a' -exec touch -d tomorrow {} +
+    run practice check farewell
+    assert_success
+    assert_line "Passed: farewell"
 }
 
 @test "a program that hangs: each result is shown as it comes, and the test is stopped at its limit and named" {
@@ -542,7 +576,8 @@ teacher_set() {
 @test "the proof holds an exercise's wrong mends: each must fail a test by an assertion" {
     set_dir=$BATS_TEST_TMPDIR/set
     mkdir -p "$set_dir"
-    { cat "$ROOT"/exercises/*-samples.patch
+    # The samples exercise without wrong mends of its own, then two of the test's.
+    { sed '/^Wrong:/,$d' "$ROOT"/exercises/*-samples.patch
         cat << 'EOF2'
 Wrong: a carriage return before the newline
 --- a/samples/test.cpp

@@ -31,8 +31,9 @@ load helper
 
 @test "pairjoin waits for task1 by joining it: held back until main joins it, task1 still counts to five" {
     [ -n "$TOOLS" ] || skip "SYSZOO_TOOLS does not name the test helpers"
-    # task1 starts only when main begins to join it (tests/join_gate.cpp): a main that waits in
-    # any other way (a sleep, a poll, a loop on the counter) reads 0 for it, or waits for ever.
+    # Each task starts only when main begins to join it (tests/join_gate.cpp): a main that waits in
+    # any other way (a sleep, a poll, a loop on the counter), or not at all, reads 0 for it, or
+    # waits for ever.
     export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
     run --separate-stderr timeout 30 env LD_LIBRARY_PATH="$TOOLS" LD_PRELOAD=libjoin_gate64.so "$BIN/pairjoin"
     assert_success

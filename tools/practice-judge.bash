@@ -85,17 +85,13 @@ stage_copy() {
 }
 
 # Build programs $4... of source tree $1 in build folder $2 with the runner's settings, warnings
-# as errors, and practice_launch with them. When $3 is "afresh", no program and no object of the
-# exercise's folders is taken from an earlier build: they are made again. The messages go to
+# as errors, and practice_launch with them. When $3 is "afresh", nothing of an earlier build is
+# taken: the folder is the learner's to write, so an object or library left there (with a time
+# newer than the sources') could be linked in; the whole build is made again. The messages go to
 # $2/build.log.
 build_copy() {
-    local src=$1 build=$2 program file targets=(--target practice_launch)
-    if [ "$3" = afresh ]; then
-        rm -rf "${build:?}/bin"
-        for file in "${ex_files[@]}"; do
-            [ ! -d "$build/${file%/*}/CMakeFiles" ] || find "$build/${file%/*}/CMakeFiles" -name '*.o' -delete
-        done
-    fi
+    local src=$1 build=$2 program targets=(--target practice_launch)
+    [ "$3" != afresh ] || rm -rf "${build:?}"
     shift 3
     for program in "$@"; do targets+=(--target "$(target_of "$program")"); done
     # A build folder made for other sources (an older runner's) is made anew.
@@ -213,7 +209,11 @@ judge() {
         elif [ "$plan" != 1..1 ] || [ "$(grep -cE '^(not )?ok [0-9]+ ' "$log")" -ne 1 ]; then
             judged_timeout=$(( judged_timeout + 1 ))
             [ "$show" = show ] && printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"
-            judged_reasons+=("\"$name\" ended without its result (status $status): was the test runner stopped?")
+            if [ "$status" -gt 128 ]; then
+                judged_reasons+=("\"$name\": the test runner was killed by signal $(( status - 128 )), by a program of yours?")
+            else
+                judged_reasons+=("\"$name\" ended without its result (status $status): was the test runner stopped?")
+            fi
         elif [ "$status" -eq 0 ] && [[ $results == "ok 1 $name # skip"* ]]; then
             judged_skipped=$(( judged_skipped + 1 ))
             line=${results#"ok 1 $name # skip"}

@@ -192,8 +192,8 @@ nobody_folder() {
 # In that folder, what user nobody may read but not write, as a learner with a checkout of
 # someone else's: $nobody_root, a copy of the tour, ./check, tools/ and the stop files, without a
 # build; $nobody_bin, a copy of the built programs, and beside it the build-info file that names
-# both. (The checkout itself may be out of nobody's reach, under /root say.) $nobody_tmp/tmp is
-# a folder nobody may write.
+# both, and $nobody_tmp/tests the tests' helpers. (The checkout itself may be out of nobody's
+# reach, under /root say.) $nobody_tmp/tmp is a folder nobody may write.
 nobody_checkout() {
     nobody_folder
     nobody_root=$nobody_tmp/checkout
@@ -202,6 +202,9 @@ nobody_checkout() {
     chmod 1777 "$nobody_tmp/tmp"
     cp -R "$ROOT/tour" "$ROOT/check" "$ROOT/tools" "$nobody_root"
     cp -R "$BIN" "$nobody_bin"
+    # the tests' helpers beside the programs, where a run given only the programs looks for them
+    mkdir "$nobody_tmp/tests"
+    [ -z "${TOOLS:-}" ] || find "$TOOLS" -maxdepth 1 -type f -perm -u+x -exec cp -t "$nobody_tmp/tests" {} +
     # the stops beside their programs' folders, and what the build made, as the copy has it
     local folder
     # shellcheck disable=SC2013 # folder names, one a word
@@ -212,7 +215,7 @@ nobody_checkout() {
     done
     awk -F '\t' -v OFS='\t' -v source="$nobody_root" -v bin="$nobody_bin" \
         '$1 == "source" { $2 = source } $1 == "bin" { $2 = bin } { print }' "$BUILD_INFO" > "$nobody_tmp/build-info"
-    chmod -R go-w,a+rX "$nobody_root" "$nobody_bin" "$nobody_tmp/build-info"
+    chmod -R go-w,a+rX "$nobody_root" "$nobody_bin" "$nobody_tmp/tests" "$nobody_tmp/build-info"
     # The copy's own record, whatever the test run was given: the checkout's may be out of
     # nobody's reach (a clone under /root).
     export SYSZOO_BUILD_INFO=$nobody_tmp/build-info

@@ -553,7 +553,11 @@ teacher_set() {
     run practice start good
     assert_success
     assert_line --regexp '^What it shows: .* on the same line; .* and the prompt follows\.$'
-    assert_line "Then: SYSZOO_EXERCISES=$(printf '%q' "$set_dir") ./practice check good   (or ./practice watch; ./practice hint good for a hint)"
+    # every command suggested can be pasted: it names the set
+    me="SYSZOO_EXERCISES=$(printf '%q' "$set_dir") ./practice"
+    assert_line "Then: $me check good   (or $me watch; $me hint good for a hint)"
+    run practice hint good
+    assert_line "($me hint good again for the next one)"
 
     # The same said without a build, and without a work area.
     rm -rf "$area"

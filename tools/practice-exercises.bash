@@ -159,7 +159,7 @@ exercise_diff() {
 # Load exercise $1 (or say precisely why it cannot be, and end).
 load_exercise() {
     local file
-    file=$(exercise_file "$1") || die "no exercise named '$1' (./practice list shows them)"
+    file=$(exercise_file "$1") || die "no exercise named '$1' ($me list shows them)"
     read_exercise "$file" || die "$ex_problem"
 }
 
@@ -177,7 +177,7 @@ resolve_name() {
             return 0
         fi
     done < <(exercise_files)
-    die "no exercise or program named '$1' (./practice list shows them)"
+    die "no exercise or program named '$1' ($me list shows them)"
 }
 
 # The problems of exercise file $1 that need no build, one a line (none when it is sound): its

@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# shellcheck disable=SC2154 # root, exercise_dir, start_dir, area and the colours are set by ./practice
+# shellcheck disable=SC2154,SC2034 # root, exercise_dir, start_dir, area and the colours are set by
+# ./practice; test_limit is read by the judge (tools/practice-judge.bash)
 # The proof of ./practice (./check practice runs it): every exercise is provably broken, provably
 # solvable, and none of its wrong mends passes. Sourced by ./practice, with the exercise reader
 # and the judge.
@@ -45,7 +46,7 @@ prove() {
         done < <(patch_files)
     fi
     for name in "${names[@]}"; do
-        file=$(exercise_file "$name") || die "no exercise named '$name' (./practice list shows them)"
+        file=$(exercise_file "$name") || die "no exercise named '$name' ($me list shows them)"
         local start=$SECONDS problems
         problems=$(lint_file "$file" no-suite)
         if [ -n "$problems" ]; then

@@ -65,7 +65,7 @@ break_blocks() {
     assert_success
     # the one clone is in the trace, but not marked: the block says the call did not fail
     assert_line "(the call did not fail: strace marked no call (INJECTED), so this run shows nothing new)"
-    assert_line --regexp '^  ioctl\(.*\(INJECTED\)$'
+    assert_line --regexp '^! ioctl\(.*\(INJECTED\)$'
     assert_line "(the program went on as in the normal run: same status (0), same messages)"
     run ! grep -q "reaction differs" <<< "$output"
 }
@@ -89,7 +89,7 @@ break_blocks() {
     run --separate-stderr tour --break --html "$page" farewell blank
     assert_success
     [ "$(grep -c '^<div class="break"><p><strong>Broken on purpose:</strong> the first call of write fails with EIO' "$page")" -eq 1 ]
-    grep -qE '^<div class="k">write\(1, .*\(INJECTED\)</div>$' "$page"
+    grep -qE '^<div class="e"><span class="m">! </span>write\(1, .*\(INJECTED\)</div>$' "$page"
     grep -qF '<div class="e"><span class="m">! </span>output error: Input/output error</div>' "$page"
     grep -qF '<p class="note">(the reaction differs from the normal run: status 1, where it was 0)</p>' "$page"
     grep -qF '<p class="note"><strong>Broken on purpose:</strong> nothing: blank examines no call' "$page"

@@ -1,15 +1,16 @@
 # shellcheck shell=bash
 # Sourced by ./tour: --break, the stop's program run once more with one system call made to fail
 # by strace's fault injection, to show how the program copes. A stop file says, after its runs,
-#   breaks [--terminal] CALLS ERRNO WHEN COMMAND WHY...
+#   breaks CALLS ERRNO WHEN COMMAND WHY...
 #       CALLS the call's names, comma-separated (a 32-bit build's names too: send,sendto);
 #       WHEN which of the program's own calls of that name fails (1 is the first; what the
 #       loader and a sanitizer's start-up make is added here, and the stop says so); COMMAND
 #       the command line, with $prog where the program runs; WHY one sentence on why the
-#       program's reaction is the sound one. --terminal: the command's standard output is a
-#       terminal on every medium, as where a reader pastes it (a program whose lines wait in
-#       its buffer off a terminal, and are lost when kill ends it).
+#       program's reaction is the sound one.
 #   no_break WHY       where the program examines no call worth breaking.
+# The command's standard output is a terminal on every medium (the page too), as where a reader
+# pastes it: off one, a program's lines wait in its buffer, and a failed write or a kill takes
+# other lines with it (the server's, when kill ends it, are lost).
 # strace writes its trace to standard error, where the reader sees it: the calls of that name that
 # failed (-Z), the one marked "(INJECTED)" among them, and how the program ended ("+++ exited
 # with 1 +++"). The block
@@ -27,8 +28,7 @@ inject_refused= # why a fault of --inject was refused, once it was
 
 breaks() {
     [ "$breaking" -eq 1 ] || return 0
-    local terminal=()
-    [ "$1" = --terminal ] && terminal=(--pty) && shift
+    local terminal=(--pty)
     local calls=$1 errno=$2 when=$3 line=$4 own_fault=
     shift 4
     if [ -n "$trace_problem" ]; then # one line says why

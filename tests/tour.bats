@@ -246,7 +246,10 @@ client_expected=$'! connect: Operation now in progress\nerror:Success\n  [server
         "$nobody_root/tour" charcopy spill 3>&-
     assert_success
     refute_output --partial "Permission denied"
-    assert_line --regexp "^\\\$ .*/spill < ${tmp}/tour\\.[A-Za-z0-9]{6}/block > ${tmp}/tour\\.[A-Za-z0-9]{6}/copy\$"
+    # the files its commands share: made by mktemp, in TMPDIR, never in the tour's own folder
+    assert_line '$ block=$(mktemp)'
+    assert_line --regexp '^\$ .*/spill < "\$block" > "\$copy"$'
+    assert_line '$ rm "$block" "$log" "$copy"'
     assert_line "100000" # what the slow reader counted
     [ -z "$(ls -A "$tmp")" ]
     tour_left_nothing "$mark"

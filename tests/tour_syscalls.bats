@@ -24,7 +24,7 @@ need_tracing() {
 # that ends the stop) and with the names of its temporary files made alike.
 without_kernel_view() {
     sed -e '/^What the kernel saw/,/^$/{/^$/!d}' \
-        -e 's/tour\.[A-Za-z0-9]\{6\}/tour.X/g; s/attrmark\.[A-Za-z0-9]\{6\}/attrmark.X/g'
+        -e 's/tour\.[A-Za-z0-9]\{6\}/tour.X/g; s/attrmark\.[A-Za-z0-9]\{6\}/attrmark.X/g; s/marked\.[A-Za-z0-9]\{6\}/marked.X/g'
 }
 
 @test "--syscalls shows each quick stop's lesson in its own calls, and nothing is left behind" {

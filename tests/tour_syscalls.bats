@@ -21,9 +21,10 @@ need_tracing() {
 }
 
 # The tour's output without its kernel blocks (from "What the kernel saw" to the blank line
-# that ends the stop) and with the names of its temporary files made alike.
+# that ends the stop, but for the stop's last command, which removes its files) and with the
+# names of its temporary files made alike.
 without_kernel_view() {
-    sed -e '/^What the kernel saw/,/^$/{/^$/!d}' \
+    sed -e '/^What the kernel saw/,/^$/{/^$/!{/^\$ rm /!d}}' \
         -e 's/tour\.[A-Za-z0-9]\{6\}/tour.X/g; s/attrmark\.[A-Za-z0-9]\{6\}/attrmark.X/g; s/marked\.[A-Za-z0-9]\{6\}/marked.X/g'
 }
 

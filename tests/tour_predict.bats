@@ -48,6 +48,19 @@ stand_in() {
     tour_left_nothing "$mark"
 }
 
+@test "the README's example of --predict is a run of the tour: made again, it is the same" {
+    run tour_answered b 0 -- "$ROOT/tour" --predict farewell shellrun
+    assert_success
+    # from the first stop on, the programs' folder as the README shows it
+    local shown readme
+    shown=$(sed -n '/^-- farewell:/,$p' <<< "$output" | sed "s|$(shown_bin)/|build/bin/|g")
+    readme=$(awk '/missed and one held:$/ { on = 1; next }
+        on && /^    / { sub(/^    /, ""); print; started = 1; next }
+        on && started && /^$/ { print; next } started { exit }' "$ROOT/README.md")
+    [ -n "$readme" ]
+    diff <(echo "$readme") <(echo "$shown")
+}
+
 @test "a number answers a question of ranges by the range that holds it; no answer is no prediction" {
     # spill's refusals: 1 to 99 is choice b, and 50 falls in it, while the run counts thousands
     run tour_answered 50 -- "$ROOT/tour" --predict spill farewell
@@ -119,3 +132,4 @@ stand_in() {
     assert_success
     assert_line --regexp "^Answer: b\) 10\. "
 }
+

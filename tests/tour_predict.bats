@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour's questions (--predict): answered at a terminal (a pseudo-terminal here), shown with
 # their answers without one, and decided by the run: stand-ins for programs change the answers.
-# ctest: TIMEOUT 120 PRIVATE_IPC port_5678 message_queue_0x12345
+# ctest: TIMEOUT 600 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -46,6 +46,19 @@ stand_in() {
     [ "$(grep -n -m 1 '^Predict: value is 2' <<< "$output" | cut -d: -f1)" -lt \
         "$(grep -n -m 1 '^\$ .*oldstyle$' <<< "$output" | cut -d: -f1)" ]
     tour_left_nothing "$mark"
+}
+
+@test "the README's example of --predict is a run of the tour: made again, it is the same" {
+    run tour_answered b 0 -- "$ROOT/tour" --predict farewell shellrun
+    assert_success
+    # from the first stop on, the programs' folder as the README shows it
+    local shown readme
+    shown=$(sed -n '/^-- farewell:/,$p' <<< "$output" | sed "s|$(shown_bin)/|build/bin/|g")
+    readme=$(awk '/missed and one held:$/ { on = 1; next }
+        on && /^    / { sub(/^    /, ""); print; started = 1; next }
+        on && started && /^$/ { print; next } started { exit }' "$ROOT/README.md")
+    [ -n "$readme" ]
+    diff <(echo "$readme") <(echo "$shown")
 }
 
 @test "a number answers a question of ranges by the range that holds it; no answer is no prediction" {
@@ -118,4 +131,44 @@ stand_in() {
     run --separate-stderr tour --predict relay < /dev/null
     assert_success
     assert_line --regexp "^Answer: b\) 10\. "
+}
+
+# A build-info file naming stops of the test's own, in folder quiz: each NAME BODY pair a stop
+# file quiz/NAME.tour whose routine stop is BODY; the programs are the built ones.
+quiz_stops() {
+    local src=$BATS_TEST_TMPDIR/src
+    mkdir -p "$src/quiz"
+    export SYSZOO_BUILD_INFO=$BATS_TEST_TMPDIR/build-info
+    printf 'version\t0\npreset\tdefault\nsanitizers\tnone\nsource\t%s\nbin\t%s\nfolder\tquiz\tQuestions\n' \
+        "$src" "$BIN" > "$SYSZOO_BUILD_INFO"
+    while [ $# -gt 0 ]; do
+        printf 'summary "%s"\nstop() {\n%s\n}\n' "$1" "$2" > "$src/quiz/$1.tour"
+        printf 'program\t%s\tquiz\tquiz/%s.cpp\tnative\n' "$1" "$1" >> "$SYSZOO_BUILD_INFO"
+        shift 2
+    done
+}
+
+@test "a question declared to vary is asked and answered, and not scored" {
+    quiz_stops coin 'predict "Which?" "heads" "tails"; run_shown "echo tails"; answer tails "its line"' \
+        dice 'predict --varies "Which?" "heads" "tails"; run_shown "echo tails"; answer tails "its line"'
+    run tour_answered b b -- "$ROOT/tour" --predict
+    assert_success
+    assert_line "(its answer differs from run to run: it is not scored)"
+    [ "$(grep -c '^Prediction held: b) tails' <<< "$output")" -eq 2 ]
+    assert_line "Predictions: 1 of 1 predicted."
+}
+
+@test "the proof of the answers fails a question decided two ways, unless declared to vary, and one given away" {
+    # traced or not, decided otherwise
+    quiz_stops flip 'predict "Traced?" "0" "1"; run_shown "echo $syscalls"; answer "$(< "$work_dir/run.log")" "its line"' \
+        flipping 'predict --varies "Traced?" "0" "1"; run_shown "echo $syscalls"; answer "$(< "$work_dir/run.log")" "its line"' \
+        told 'say "It prints seven."; predict "What?" "7" "8"; run_shown "echo 7"; answer 7 "its line"' \
+        untold 'say "It prints a number."; predict "What?" "7" "8"; run_shown "echo 7"; answer 7 "its line"; say "Seven."'
+    SYSZOO_MARK=$mark run "$ROOT/tests/prove-answers" flip flipping told untold 3>&-
+    assert_failure 1
+    assert_line "FAILED flip: the runs disagree"
+    assert_line "ok     flipping: ab (declared to vary)"
+    assert_line "FAILED told: the stop says 'seven' before the answer"
+    assert_line "ok     untold: a"
+    assert_line "         plain:a plain:a plain:a plain:a plain:a syscalls:b syscalls:b pasted:a"
 }

@@ -437,3 +437,23 @@ tour_beside_stranger() {
     grep -qaF $'\e[31m! half\e[0mbetween' "$out"
     tour_left_nothing "$mark"
 }
+
+@test "on a narrow terminal sentences wrap between words at its width; in a pipe at 96 columns, as always" {
+    # the same words as in a pipe, only the line breaks differ
+    run --separate-stderr tour farewell samples < /dev/null
+    assert_success
+    piped=$output
+    [ -n "$(awk 'length > 60' <<< "$piped")" ] && [ -z "$(awk 'length > 96' <<< "$piped")" ]
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --columns 60 'never asked' -- \
+        "$ROOT/tour" farewell samples 3>&-
+    assert_success
+    [ "$(tr -s ' \n' '  ' <<< "$output")" = "$(tr -s ' \n' '  ' <<< "$piped")" ]
+    # every line but a command fits: a heading, a question and an answer too
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --columns 60 'your prediction' a b a a \
+        -- "$ROOT/tour" --predict farewell samples 3>&-
+    assert_success
+    assert_line "Predict: value is 2; it is printed when, taken as an"
+    run awk 'length > 60 && !/^(\(your prediction.*> )?\$ /' <<< "$output"
+    assert_output ''
+    tour_left_nothing "$mark"
+}

@@ -28,18 +28,48 @@ my ($bold, $dim, $red, $cyan, $plain) = ('') x 5;
 ($bold, $dim, $red, $cyan, $plain) = ("\e[1m", "\e[2m", "\e[31m", "\e[36m", "\e[0m")
     if $medium eq 'terminal' && -t STDOUT && !length($ENV{NO_COLOR} // '');
 
-# Sentences wrapped at 96 columns after the last space that fits, trailing spaces dropped.
+# The width sentences are wrapped to: a terminal's own, asked again for each sentence (the
+# window may have been resized), up to 96 columns, which read best; 96 in a pipe or a file.
+my $widest = 96;
+sub text_width {
+    my $size = "\0" x 8;
+    return $widest unless $medium eq 'terminal' && -t STDOUT && ioctl(STDOUT, 0x5413, $size); # TIOCGWINSZ
+    my (undef, $columns) = unpack 'S S', $size;
+    return $columns > 0 && $columns < $widest ? $columns : $widest;
+}
+
+# Sentence $1 wrapped after the last space that fits, never inside a word (a word longer than
+# a line has a line of its own), trailing spaces dropped. $2 columns of the first line are taken
+# already (by a heading such as "Predict: "); the lines after it start with $3 spaces.
 sub wrapped {
-    my ($text) = @_;
-    my $out = '';
-    while (length $text > 96) {
-        my $cut = rindex(substr($text, 0, 96), ' ');
-        my $line = $cut < 0 ? substr($text, 0, 96, '') : substr($text, 0, $cut + 1, '');
-        $line =~ s/ +$//;
-        $out .= "$line\n";
+    my ($text, $lead, $indent) = @_;
+    ($lead, $indent) = ($lead // 0, $indent // 0);
+    my $width = text_width();
+    my $decoded = utf8::decode($text); # columns are characters; a line that is not UTF-8 counts bytes
+    my ($out, $room) = ('', $width - $lead);
+    if ($room < $width / 3) { # a heading too long for the rest of its line: the text starts below it
+        ($out, $room) = ("\n" . ' ' x $indent, $width - $indent);
+    }
+    while (length $text > $room) {
+        my $cut = rindex($text, ' ', $room);
+        $cut = index($text, ' ', $room) if $cut <= 0;
+        last if $cut < 0;
+        $out .= substr($text, 0, $cut) =~ s/ +$//r . "\n" . ' ' x $indent;
+        substr($text, 0, $cut + 1, '');
+        $text =~ s/^ +//;
+        $room = $width - $indent;
     }
     $text =~ s/ +$//;
-    return "$out$text\n";
+    $out .= "$text\n";
+    utf8::encode($out) if $decoded;
+    return $out;
+}
+
+# A heading or a remark in parentheses (a note, a result): one line in a pipe or a file, as it always was,
+# whatever its length; on a terminal, wrapped as a sentence is.
+sub fitted {
+    my ($text, @how) = @_;
+    return -t STDOUT ? wrapped($text, @how) =~ s/\n$//r : $text;
 }
 
 # The verdict on a prediction, in words; RIGHT and GUESS are choices as "b) 3".
@@ -74,14 +104,14 @@ sub terminal_line {
 
 my %terminal = (
     intro => sub {
-        print "${bold}A tour of syszoo: each stop runs a program and says what to watch.$plain\n";
-        print "${dim}Commands start with \$; lines marked ! are standard error.$plain\n";
+        print $bold, fitted('A tour of syszoo: each stop runs a program and says what to watch.'), "$plain\n";
+        print $dim, fitted('Commands start with $; lines marked ! are standard error.'), "$plain\n";
     },
-    folder => sub { print "\n$bold== $_[1] ($_[0]/) ==$plain\n" },
-    stop => sub { print "\n$bold-- $_[0]: $_[1] --$plain\n" },
-    source => sub { print "${dim}Source: $_[0]: $_[1]$plain\n" },
+    folder => sub { print "\n$bold", fitted("== $_[1] ($_[0]/) =="), "$plain\n" },
+    stop => sub { print "\n$bold", fitted("-- $_[0]: $_[1] --"), "$plain\n" },
+    source => sub { print $dim, fitted("Source: $_[0]: $_[1]"), "$plain\n" },
     say => sub { print wrapped($_[0]) },
-    note => sub { print "$dim$_[0]$plain\n" },
+    note => sub { print $dim, fitted($_[0]), "$plain\n" },
     command => sub {
         print @_ > 1 ? "$cyan\$ $_[0]$plain   $dim$_[1]$plain\n" : "$cyan\$ $_[0]$plain\n";
     },
@@ -93,21 +123,21 @@ my %terminal = (
     kline => sub { print "  $_[0]\n" },
     kmore => sub { print "  $dim\xE2\x80\xA6 $_[0] more like this$plain\n" },
     kleft => sub { print "  $dim(left out: $_[0])$plain\n" },
-    knote => sub { print "  $dim($_[0])$plain\n" },
+    knote => sub { print "  $dim", fitted("($_[0])", 2, 3), "$plain\n" },
     'kernel-absent' => sub { print "${bold}What the kernel saw:$plain $dim$_[0]$plain\n" },
     ask => sub { print "\n$dim($_[0])$plain " },
     question => sub {
         my ($text, @choices) = @_;
-        print "${bold}Predict:$plain ", wrapped($text);
+        print "${bold}Predict:$plain ", wrapped($text, length 'Predict: ');
         printf "  %s) %s\n", chr(97 + $_), $choices[$_] for 0 .. $#choices;
     },
     prompt => sub { print "$dim($_[0])$plain > " },
     answer => sub { print $bold, wrapped(verdict_text(@_)) =~ s/\n$//r, "$plain\n" },
     score => sub { print "\n${bold}Predictions: $_[0] of $_[1] predicted.$plain\n" },
-    'break-begin' => sub { print "${bold}Broken on purpose:$plain ", wrapped(break_heading(@_) . ', under strace:') },
-    'break-result' => sub { print "$dim($_[0])$plain\n" },
+    'break-begin' => sub { print "${bold}Broken on purpose:$plain ", wrapped(break_heading(@_) . ', under strace:', length 'Broken on purpose: ') },
+    'break-result' => sub { print $dim, fitted("($_[0])"), "$plain\n" },
     'break-absent' => sub { print "${bold}Broken on purpose:$plain $dim$_[0]$plain\n" },
-    'break-none' => sub { print "${bold}Broken on purpose:$plain ", wrapped("nothing: $_[0]") },
+    'break-none' => sub { print "${bold}Broken on purpose:$plain ", wrapped("nothing: $_[0]", length 'Broken on purpose: ') },
     end => sub { print "\n${bold}End of the tour.$plain\n" },
 );
 for my $kind (qw(out err server)) {

@@ -75,7 +75,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     tour_left_nothing "$mark"
 }
 
-@test "--html checks its target before any stop runs: a folder or an unwritable place is refused" {
+@test "--html checks its target before any stop runs: a folder, an unwritable place, a stop's name or a file it did not write is refused" {
     folder=$BATS_TEST_TMPDIR/pages
     mkdir "$folder"
     run --separate-stderr tour --html "$folder" farewell
@@ -99,6 +99,24 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     run --separate-stderr tour --html "$page" farewell
     assert_success
     [ "$stderr" = $'tour: recording farewell\ntour: 1 stop recorded in '"$page" ]
+    # a page the tour wrote is replaced by the next
+    run --separate-stderr tour --html "$page" blank
+    assert_success
+    grep -q '<section class="stop" id="stop-blank">' "$page"
+
+    # A stop's or folder's name is not taken for the page's, whatever file has that name; nor
+    # is any file the tour did not write replaced. Nothing runs, and nothing changes.
+    echo "notes of my own" > spill
+    cp spill net
+    for target in spill --html=net "--html=$BATS_TEST_TMPDIR/net"; do
+        [[ $target == --* ]] || target=(--html "$target")
+        run --separate-stderr tour "${target[@]}" spill
+        assert_failure 2
+        assert_output ''
+        [[ $stderr == "tour: "* ]] && [[ $stderr != *recording* ]]
+        [ "$(cat spill net)" = $'notes of my own\nnotes of my own' ]
+    done
+    [[ $stderr == *"$BATS_TEST_TMPDIR/net exists and is not a page the tour wrote"* ]]
     tour_left_nothing "$mark"
 }
 

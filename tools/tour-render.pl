@@ -295,6 +295,7 @@ sub write_page {
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <meta name="color-scheme" content="light dark">
+<meta name="generator" content="syszoo tour">
 HEAD
     printf $page "<title>A tour of syszoo, recorded %s</title>\n", html_text($m{Recorded} // '');
     print $page "<style>\n$css\n</style>\n</head>\n<body>\n<header>\n<h1>A tour of syszoo</h1>\n";

@@ -146,6 +146,23 @@ interrupt_tour_at() {
     tour_left_nothing "$mark"
 }
 
+@test "Ctrl-C at the tour's last line, pressed again and again, still leaves nothing behind" {
+    # What the tour started ignores SIGTERM and Ctrl-C: stopping it takes the cleanup about two
+    # seconds, and the interrupts come in the middle of it (it ends of itself after five).
+    export SYSZOO_TOUR_TRY='sh -c "trap \"\" TERM INT; exec sleep 5" > /dev/null 2>&1 &'
+    out=$BATS_TEST_TMPDIR/out
+    SYSZOO_MARK=$mark setsid env --default-signal=INT "$ROOT/tour" try > "$out" 2>&1 3>&- &
+    pid=$!
+    wait_until "grep -q '^End of the tour' '$out' 2> /dev/null" 30
+    for i in 1 2 3 4 5; do
+        sleep 0.2
+        kill -INT -- "-$pid" 2> /dev/null || break
+    done
+    wait_bounded "$pid" 10 || true
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+    tour_left_nothing "$mark"
+}
+
 @test "a message queue that was there before the tour is shown, and kept with its messages" {
     command -v perl > /dev/null || skip "perl is needed to put a message in a queue"
     claim_queue_key

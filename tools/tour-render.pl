@@ -8,7 +8,8 @@
 # note TEXT, command TEXT [ASIDE], out/err/server LINE, out-part/out-end (and err-, server-)
 # for a line that arrives in pieces, status N, kernel-begin, kcommand TEXT, kline LINE,
 # kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
-# meta LABEL VALUE (labels style and command are the page's own), end; for --predict: question
+# meta LABEL VALUE (labels style and command are the page's own), code-words NAME... (the
+# page's: names to set as code), end; for --predict: question
 # TEXT CHOICE..., prompt TEXT, answer VERDICT RIGHT GUESS WHERE (VERDICT held, missed,
 # unanswered, shown or undecided), score RIGHT ASKED; for --break: break-begin CALL ERRNO WHEN,
 # break-result TEXT, break-absent TEXT, break-none TEXT, break-end. HTML escaping happens here,
@@ -16,6 +17,7 @@
 use strict;
 use warnings;
 use POSIX ();
+use Config ();
 $| = 1;
 binmode STDIN;
 binmode STDOUT;
@@ -178,6 +180,30 @@ sub html_text {
     return $out;
 }
 
+# The words of code in the tour's sentences, set in the page's code font (in its sans-serif
+# text "ls" would read as "Is"): a quoted phrase (a command or a line as a program prints it), a
+# call as name() or name(ARGS), an identifier with an underscore or a digit (my_exit1, SO_ERROR, task2), a path,
+# a hexadecimal number, an option, an errno or signal name, and the names of the programs (event
+# code-words) and of the commands the tour runs.
+my %code_word = map { $_ => 1 } keys %!, (map {"SIG$_"} split ' ', $Config::Config{sig_name}),
+    qw(main ls kill grep sh bash strace gdb ipcrm ipcs);
+my $code_re = qr{ (?<![\w'])'([^'\n]+)'(?!\w)
+    | (?<![\w/.-]) ( \w+\([^()\n]*\) | [A-Za-z]\w*(?:_\w*|[a-z]\d)\w* | 0x[0-9A-Fa-f]+
+        | /(?:[\w.*-]+(?:/[\w.*-]*)*)? | --?[A-Za-z][\w-]* | [A-Za-z]\w* ) (?![\w/-]) }x;
+sub prose_html {
+    my ($text) = @_;
+    my ($out, $at) = ('', 0);
+    while ($text =~ /$code_re/g) {
+        my ($quoted, $word, $start) = ($1, $2, defined $1 ? $-[1] : $-[2]);
+        # a plain word is code only when it is a name the tour knows
+        next if defined $word && $word =~ /^[A-Za-z]+$/ && !$code_word{$word};
+        my $code = $quoted // $word;
+        $out .= html_text(substr $text, $at, $start - $at) . '<code>' . html_text($code) . '</code>';
+        $at = $start + length $code;
+    }
+    return $out . html_text(substr $text, $at);
+}
+
 my ($body, @contents, @meta, $source_path, $source_name, $folder_open) = ('');
 my %partial;
 my $answer_slot = "\0answer\0"; # where a question's answer goes, once the run has decided it
@@ -227,8 +253,8 @@ my %html = (
         $body .= sprintf qq(<p class="src">Source: <code>%s</code>: %s</p>\n), html_text($_[0]), html_text($_[1]);
         ($source_name, $source_path) = ($_[0], $_[2]);
     },
-    say => sub { $body .= '<p>' . html_text($_[0]) . "</p>\n" },
-    note => sub { $body .= '<p class="note">' . html_text($_[0]) . "</p>\n" },
+    say => sub { $body .= '<p>' . prose_html($_[0]) . "</p>\n" },
+    note => sub { $body .= '<p class="note">' . prose_html($_[0]) . "</p>\n" },
     command => sub {
         $body .= '<div class="c">$ ' . html_text($_[0]);
         $body .= '<span class="aside">   ' . html_text($_[1]) . '</span>' if @_ > 1;
@@ -239,40 +265,44 @@ my %html = (
     kcommand => sub { $body .= '<div class="kc">$ ' . html_text($_[0]) . "</div>\n" },
     kline => sub { # the PID stays with the call it made, however the line wraps
         my ($pid, $call) = $_[0] =~ /^(\d+) +(.*)$/s ? ($1, $2) : ('', $_[0]);
+        # strace's padding before the result lines up a terminal's columns; on a narrow page it
+        # would push "= value" onto a line of its own
+        $call =~ s/ {2,}(= [^"]*)$/ $1/;
         $body .= '<div class="k">' . ($pid eq '' ? '' : "$pid&nbsp;") . html_text($call) . "</div>\n";
     },
     kmore => sub { $body .= '<div class="km">&#x2026; ' . html_text($_[0]) . " more like this</div>\n" },
     kleft => sub { $body .= '<div class="km">(left out: ' . html_text($_[0]) . ")</div>\n" },
-    knote => sub { $body .= '<div class="km">(' . html_text($_[0]) . ")</div>\n" },
+    knote => sub { $body .= '<div class="km">(' . prose_html($_[0]) . ")</div>\n" },
     'kernel-end' => sub { $body .= "</details>\n" },
     'kernel-absent' => sub {
-        $body .= '<p class="note"><strong>What the kernel saw:</strong> ' . html_text($_[0]) . "</p>\n";
+        $body .= '<p class="note"><strong>What the kernel saw:</strong> ' . prose_html($_[0]) . "</p>\n";
     },
     ask => sub { print STDERR "($_[0]) " },
     # The answer is folded away where the question is, closed: a reader predicts first.
     question => sub {
         my ($text, @choices) = @_;
-        $body .= '<div class="predict"><p><strong>Predict:</strong> ' . html_text($text) . qq(</p>\n<ol type="a">);
-        $body .= '<li>' . html_text($_) . '</li>' for @choices;
+        $body .= '<div class="predict"><p><strong>Predict:</strong> ' . prose_html($text) . qq(</p>\n<ol type="a">);
+        $body .= '<li>' . prose_html($_) . '</li>' for @choices;
         $body .= "</ol>\n$answer_slot</div>\n";
     },
     answer => sub {
-        my $shown = html_text(verdict_text(@_));
+        my $shown = prose_html(verdict_text(@_));
         $body =~ s/\Q$answer_slot\E/<details class="answer"><summary>Answer<\/summary><p>$shown<\/p><\/details>/;
     },
     'break-begin' => sub {
         $body .= '<div class="break"><p><strong>Broken on purpose:</strong> '
             . html_text(break_heading(@_)) . ", under strace:</p>\n";
     },
-    'break-result' => sub { $body .= '<p class="note">(' . html_text($_[0]) . ")</p>\n" },
+    'break-result' => sub { $body .= '<p class="note">(' . prose_html($_[0]) . ")</p>\n" },
     'break-end' => sub { $body .= "</div>\n" },
     'break-absent' => sub {
-        $body .= '<p class="note"><strong>Broken on purpose:</strong> ' . html_text($_[0]) . "</p>\n";
+        $body .= '<p class="note"><strong>Broken on purpose:</strong> ' . prose_html($_[0]) . "</p>\n";
     },
     'break-none' => sub {
-        $body .= '<p class="note"><strong>Broken on purpose:</strong> nothing: ' . html_text($_[0]) . "</p>\n";
+        $body .= '<p class="note"><strong>Broken on purpose:</strong> nothing: ' . prose_html($_[0]) . "</p>\n";
     },
     meta => sub { push @meta, [@_] },
+    'code-words' => sub { $code_word{$_} = 1 for @_ },
     end => sub { },
 );
 for my $kind (qw(out err server)) {
@@ -299,7 +329,7 @@ sub write_page {
 HEAD
     printf $page "<title>A tour of syszoo, recorded %s</title>\n", html_text($m{Recorded} // '');
     print $page "<style>\n$css\n</style>\n</head>\n<body>\n<header>\n<h1>A tour of syszoo</h1>\n";
-    # The command that recorded it: ./tour --html in a clone, as the meta "command" says otherwise.
+    # The command that recorded it, its options included, as the meta "command" gives it.
     print $page '<p>A recording of one run of <code>', html_text($m{command} // './tour --html'), '</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded during that run, and the program&#39;s source follows.</p>', "\n";
     print $page qq(<dl class="meta">\n);
     for my $entry (grep { $_->[0] !~ /^(style|command)$/ } @meta) {

@@ -154,7 +154,7 @@ interrupt_tour_at() {
     SYSZOO_MARK=$mark setsid env --default-signal=INT "$ROOT/tour" try > "$out" 2>&1 3>&- &
     pid=$!
     wait_until "grep -q '^End of the tour' '$out' 2> /dev/null" 30
-    for i in 1 2 3 4 5; do
+    for _ in 1 2 3 4 5; do
         sleep 0.2
         kill -INT -- "-$pid" 2> /dev/null || break
     done

@@ -44,7 +44,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     [ "$(grep -c -e '<details class="kernel">' -e '<strong>What the kernel saw:</strong>' "$page")" -eq 4 ]
     if strace -f -o /dev/null -- true 2> /dev/null; then
         # the PID stays with its call when a long line wraps
-        grep -qE '<div class="k">[0-9]+&nbsp;connect\([0-9]+, .* = -1 EINPROGRESS ' "$page"
+        grep -qE '<div class="k">[0-9]+&nbsp;connect\([0-9]+, .* =&nbsp;-1 EINPROGRESS ' "$page"
     fi
     # when and on what
     grep -q "<dt>Kernel</dt><dd>$(uname -sr)</dd>" "$page"
@@ -218,8 +218,8 @@ chromium_on() {
     run ! grep -E '^<(p|div class="predict")>.*[ (](ls|system\(\)|SYSZOO_TOUR_TRY)[ ,.:)]' "$page"
     # no run of padding pushes "= value" away from its call on a narrow screen
     if strace -f -o /dev/null -- true 2> /dev/null; then
-        grep -qE '^<div class="k">[0-9]+&nbsp;[a-z_0-9]+\(.*\) = ' "$page"
-        run ! grep -E '^<div class="k">.*  += ' "$page"
+        grep -qE '^<div class="k">[0-9]+&nbsp;[a-z_0-9]+\(.*\) =&nbsp;' "$page"
+        run ! grep -E '^<div class="k">.*( {2,}=| = )[^;]*</div>$' "$page"
     fi
     tour_left_nothing "$mark"
 }

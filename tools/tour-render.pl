@@ -266,9 +266,9 @@ my %html = (
     kline => sub { # the PID stays with the call it made, however the line wraps
         my ($pid, $call) = $_[0] =~ /^(\d+) +(.*)$/s ? ($1, $2) : ('', $_[0]);
         # strace's padding before the result lines up a terminal's columns; on a narrow page it
-        # would push "= value" onto a line of its own
-        $call =~ s/ {2,}(= [^"]*)$/ $1/;
-        $body .= '<div class="k">' . ($pid eq '' ? '' : "$pid&nbsp;") . html_text($call) . "</div>\n";
+        # would push "= value" onto a line of its own; "=" stays with the value
+        my $result = $call =~ s/ += ([^"]*)$//s ? ' =&nbsp;' . html_text($1) : '';
+        $body .= '<div class="k">' . ($pid eq '' ? '' : "$pid&nbsp;") . html_text($call) . "$result</div>\n";
     },
     kmore => sub { $body .= '<div class="km">&#x2026; ' . html_text($_[0]) . " more like this</div>\n" },
     kleft => sub { $body .= '<div class="km">(left out: ' . html_text($_[0]) . ")</div>\n" },

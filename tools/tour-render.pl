@@ -34,6 +34,7 @@ my ($bold, $dim, $red, $cyan, $plain) = ('') x 5;
 # window may have been resized), up to 96 columns, which read best; 96 in a pipe or a file.
 my $widest = 96;
 sub text_width {
+    local $!; # asking is no error: a failed write's reason, told at the end of the event, stays
     my $size = "\0" x 8;
     return $widest unless $medium eq 'terminal' && -t STDOUT && ioctl(STDOUT, 0x5413, $size); # TIOCGWINSZ
     my (undef, $columns) = unpack 'S S', $size;
@@ -71,6 +72,7 @@ sub wrapped {
 # whatever its length; on a terminal, wrapped as a sentence is.
 sub fitted {
     my ($text, @how) = @_;
+    local $!; # as in text_width
     return -t STDOUT ? wrapped($text, @how) =~ s/\n$//r : $text;
 }
 

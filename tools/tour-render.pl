@@ -129,13 +129,13 @@ my %terminal = (
     kleft => sub { print "  $dim(left out: $_[0])$plain\n" },
     knote => sub { print "  $dim", fitted("($_[0])", 2, 3), "$plain\n" },
     'kernel-absent' => sub { print "${bold}What the kernel saw:$plain $dim$_[0]$plain\n" },
-    ask => sub { print "\n$dim($_[0])$plain " },
+    ask => sub { print "\n$dim", fitted("($_[0])"), "$plain " },
     question => sub {
         my ($text, @choices) = @_;
         print "${bold}Predict:$plain ", wrapped($text, length 'Predict: ');
         printf "  %s) %s\n", chr(97 + $_), $choices[$_] for 0 .. $#choices;
     },
-    prompt => sub { print "$dim($_[0])$plain > " },
+    prompt => sub { print $dim, fitted("($_[0])"), "$plain > " },
     answer => sub { print $bold, wrapped(verdict_text(@_)) =~ s/\n$//r, "$plain\n" },
     score => sub { print "\n${bold}Predictions: $_[0] of $_[1] predicted.$plain\n" },
     'break-begin' => sub { print "${bold}Broken on purpose:$plain ", wrapped(break_heading(@_) . ', under strace:', length 'Broken on purpose: ') },

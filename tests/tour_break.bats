@@ -92,7 +92,7 @@ break_blocks() {
     grep -qE '^<div class="e"><span class="m">! </span>write\(1, .*\(INJECTED\)</div>$' "$page"
     grep -qF '<div class="e"><span class="m">! </span>output error: Input/output error</div>' "$page"
     grep -qF '<p class="note">(the reaction differs from the normal run: status 1, where it was 0)</p>' "$page"
-    grep -qF '<p class="note"><strong>Broken on purpose:</strong> nothing: blank examines no call' "$page"
+    grep -qF '<p class="note"><strong>Broken on purpose:</strong> nothing: <code>blank</code> examines no call' "$page"
     # --step: Enter after the first stop, its break shown before the question
     run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' '' -- \
         "$ROOT/tour" --step --break farewell blank 3>&-

@@ -11,6 +11,7 @@ setup() {
 
 teardown() {
     tour_teardown
+    remove_nobody_folder
 }
 
 # The tour with arguments after --, on a terminal of its own, each prediction it asks for
@@ -38,8 +39,9 @@ stand_in() {
     assert_success
     assert_line "Prediction held: a) 2. (its line of output)"
     assert_line "Prediction missed: you said b) 1; the run says a) HAVE_MMAP. (its line of output)"
-    # z names no choice and is asked again; 0 is a number the choice "0" holds
+    # z names no choice and is asked again, saying what is accepted; 0 is a number the choice "0" holds
     [ "$(grep -o 'your prediction' <<< "$output" | wc -l)" -eq 4 ]
+    assert_line "(not a choice: type a letter from a to c, or a number one of them holds)"
     assert_line "Prediction held: a) 0. (the line 'status ...')"
     assert_line "Predictions: 2 of 3 predicted."
     # each question before its run, its verdict after
@@ -59,6 +61,14 @@ stand_in() {
         on && started && /^$/ { print; next } started { exit }' "$ROOT/README.md")
     [ -n "$readme" ]
     diff <(echo "$readme") <(echo "$shown")
+}
+
+@test "Ctrl-C at a question ends the tour with the score of the questions the runs decided" {
+    run tour_answered a $'\x03' -- "$ROOT/tour" --predict farewell samples
+    assert_failure 130
+    assert_line "Prediction held: a) first, first, second. (its lines '... exit handler')"
+    assert_line "Predictions so far: 1 of 1 predicted."
+    tour_left_nothing "$mark"
 }
 
 @test "a number answers a question of ranges by the range that holds it; no answer is no prediction" {
@@ -171,4 +181,18 @@ quiz_stops() {
     assert_line "FAILED told: the stop says 'seven' before the answer"
     assert_line "ok     untold: a"
     assert_line "         plain:a plain:a plain:a plain:a plain:a syscalls:b syscalls:b pasted:a"
+}
+
+@test "a learner whose terminal only root may open (after su) still answers, and pauses without an error" {
+    nobody_checkout
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" '(your prediction|press Enter)' a '' a -- \
+        setpriv --reuid=65534 --regid=65534 --clear-groups env TMPDIR="$nobody_tmp/tmp" SYSZOO_BIN="$nobody_bin" \
+        "$nobody_root/tour" --predict --step farewell blank 3>&-
+    assert_success
+    refute_output --partial "Permission denied"
+    assert_line "Prediction held: a) first, first, second. (its lines '... exit handler')"
+    assert_line "Prediction held: a) 0. (the line 'status ...')"
+    assert_line "Predictions: 2 of 2 predicted."
+    [ -z "$(ls -A "$nobody_tmp/tmp")" ]
+    tour_left_nothing "$mark"
 }

@@ -150,12 +150,12 @@ answer_at() {
     command -v script > /dev/null || skip "script (bsdutils) is not installed"
     # Enter after farewell, q after test (the tour's order): blank is never shown.
     step_tour farewell blank test
-    answer_at 'press Enter for the next stop, q to quit' 1 ''
-    answer_at 'press Enter for the next stop, q to quit' 2 q
+    answer_at 'press Enter for the next stop, r to run this stop again, q to quit' 1 ''
+    answer_at 'press Enter for the next stop, r to run this stop again, q to quit' 2 q
     exec 4>&-
     wait_bounded "$step_pid" 30
     tr -d '\r' < "$out" > "$out.lines"
-    [ "$(grep -c 'press Enter for the next stop, q to quit' "$out.lines")" -eq 2 ]
+    [ "$(grep -c 'press Enter for the next stop, r to run this stop again, q to quit' "$out.lines")" -eq 2 ]
     grep -q '^-- farewell' "$out.lines"
     grep -q '^-- test' "$out.lines"
     run ! grep -q '^-- blank' "$out.lines"
@@ -174,12 +174,34 @@ answer_at() {
     command -v script > /dev/null || skip "script (bsdutils) is not installed"
     step_tour catcher blank
     answer_at '^-- catcher' 1 '' # typed ahead, while catcher waits for its signals
-    answer_at 'press Enter for the next stop, q to quit' 1 q
+    answer_at 'press Enter for the next stop, r to run this stop again, q to quit' 1 q
     exec 4>&-
     wait_bounded "$step_pid" 30
     tr -d '\r' < "$out" > "$out.lines"
     grep -q '(the tour ends here, as asked)' "$out.lines"
     run ! grep -q '^-- blank' "$out.lines"
+    tour_left_nothing "$mark"
+}
+
+@test "--step=command also pauses before each command; r runs the stop again, whatever it has started, and q quits" {
+    # catcher: its command, then r where it waits for its signals; once more: its command, q
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' '' r '' q -- \
+        "$ROOT/tour" --step=command catcher blank 3>&-
+    assert_success
+    [ "$(grep -c '^(press Enter to run the next command, r to run this stop again, q to quit)' <<< "$output")" -eq 4 ]
+    [ "$(grep -c '^-- catcher' <<< "$output")" -eq 2 ]
+    [ "$(grep -c '^\$ .*/catcher &$' <<< "$output")" -eq 2 ]
+    refute_output --partial "received SIGUSR" # the rest of the first run was left, nothing of it shown
+    assert_line "(the stop once more, as asked)"
+    assert_line "(the tour ends here, as asked)"
+    refute_output --partial "-- blank"
+    tour_left_nothing "$mark"
+    # after a stop: r runs it again, Enter goes on
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' r '' -- \
+        "$ROOT/tour" --step farewell blank 3>&-
+    assert_success
+    [ "$(grep -c '^second exit handler$' <<< "$output")" -eq 2 ]
+    assert_line "status 0"
     tour_left_nothing "$mark"
 }
 

@@ -15,7 +15,7 @@
 
 predicting=0 # 1 under --predict
 learner=     # 1 when a person answers: --predict, on the terminal, with a terminal on input
-asked=0 predicted=0
+asked=0 predicted=0 judged=0 # questions asked, predictions that held, verdicts given
 question_open=0 question_choices=() question_guess='' question_varies=0
 
 predict() {
@@ -33,8 +33,12 @@ predict() {
     local reply tries
     for (( tries = 0; tries < 5; tries++ )); do
         emit prompt "your prediction: a letter$(any_range && echo ', or a number')"
-        IFS= read -r reply < /dev/stdin || return 0 # no more input: the question stays unanswered
+        # The terminal as the tour has it: reopened by its name it may be out of reach (a terminal
+        # of root's, where su made the learner another user).
+        IFS= read -r reply || return 0 # no more input: the question stays unanswered
         question_guess=$(reply_choice "$reply") && return 0
+        emit note "(not a choice: type a letter from a to ${letters:${#question_choices[@]}-1:1}$(
+            any_range && echo ', or a number one of them holds'))"
     done
 }
 
@@ -58,11 +62,17 @@ answer() {
     else
         verdict=missed
     fi
+    [ -n "$learner" ] && [ "$question_varies" -eq 0 ] && judged=$((judged + 1))
     emit answer "$verdict" "$(choice_text "$right")" "$(choice_text "$question_guess")" "$2"
 }
 
 score() { # at the end of the tour
     [ -n "$learner" ] && [ "$asked" -gt 0 ] && emit score "$predicted" "$asked"
+    return 0
+}
+
+score_so_far() { # when the tour is interrupted: the questions the runs decided until then
+    [ -n "$learner" ] && [ "$judged" -gt 0 ] && printf 'Predictions so far: %d of %d predicted.\n' "$predicted" "$judged"
     return 0
 }
 

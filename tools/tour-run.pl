@@ -68,7 +68,12 @@ if ($child == 0) {
     open STDOUT, '>&', $out_write or die "tour-run: $!\n";
     open STDERR, '>&', (defined $merge ? $out_write : $err_write) or die "tour-run: $!\n";
     close $_ for grep { defined } $out_read, $err_read, $out_write, $err_write;
-    exec { $shell } 'bash', '-c', $command or die "tour-run: $shell: $!\n";
+    # As a shell at a prompt runs it: the shell forks each program of the line. Given the line
+    # alone, bash -c would replace itself with the last program, whose page faults and memory
+    # would then include the shell's own start-up (loadmeter's figures, say); the exit after it
+    # keeps the shell. In POSIX mode a shell that is not interactive does not report a program
+    # ended by a signal on its standard error, which is the program's: the tour says it itself.
+    exec { $shell } 'bash', '--posix', '-c', "$command\nexit \$?" or die "tour-run: $shell: $!\n";
 }
 close $out_write;
 close $err_write if $err_write;

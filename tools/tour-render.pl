@@ -87,7 +87,7 @@ my %terminal = (
     },
     status => sub { print "$dim(exit status $_[0])$plain\n" },
     'kernel-begin' => sub {
-        print "${bold}What the kernel saw$plain ${dim}(strace, only the calls that carry the lesson)$plain\n";
+        print "${bold}What the kernel saw$plain ${dim}(the commands run once more, the program under strace; only the calls that carry the lesson)$plain\n";
     },
     kcommand => sub { print "  \$ $_[0]\n" },
     kline => sub { print "  $_[0]\n" },
@@ -205,7 +205,10 @@ my %html = (
         $body .= "</div>\n";
     },
     status => sub { $body .= '<div class="st">(exit status ' . html_text($_[0]) . ")</div>\n" },
-    'kernel-begin' => sub { $body .= qq(<details class="kernel"><summary>What the kernel saw</summary>\n) },
+    'kernel-begin' => sub {
+        $body .= qq(<details class="kernel"><summary>What the kernel saw</summary>\n);
+        $body .= qq(<div class="km">(the commands run once more, the program under strace)</div>\n);
+    },
     kcommand => sub { $body .= '<div class="kc">$ ' . html_text($_[0]) . "</div>\n" },
     kline => sub { # the PID stays with the call it made, however the line wraps
         my ($pid, $call) = $_[0] =~ /^(\d+) +(.*)$/s ? ($1, $2) : ('', $_[0]);
@@ -269,7 +272,7 @@ HEAD
     printf $page "<title>A tour of syszoo, recorded %s</title>\n", html_text($m{Recorded} // '');
     print $page "<style>\n$css\n</style>\n</head>\n<body>\n<header>\n<h1>A tour of syszoo</h1>\n";
     # The command that recorded it: ./tour --html in a clone, as the meta "command" says otherwise.
-    print $page '<p>A recording of one run of <code>', html_text($m{command} // './tour --html'), '</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded during that run, and the program&#39;s source follows.</p>', "\n";
+    print $page '<p>A recording of one run of <code>', html_text($m{command} // './tour --html'), '</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded when the stop&#39;s commands ran once more, traced, after the run shown, and the program&#39;s source follows.</p>', "\n";
     print $page qq(<dl class="meta">\n);
     for my $entry (grep { $_->[0] !~ /^(style|command)$/ } @meta) {
         printf $page "<dt>%s</dt><dd>%s</dd>\n", html_text($entry->[0]), html_text($entry->[1]);

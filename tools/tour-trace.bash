@@ -10,7 +10,6 @@ syscalls=0
 trace_problem= # why strace cannot be used here, when it cannot
 no_trace=      # why the stop being shown is not traced, when it is not
 traces=0       # trace files made so far by the traced run of the stop's commands
-stop_traces=0
 stop_program= # the program of the stop being shown
 command=       # the command line to run, as traced_command made it
 tracing=0      # 1 in the stop's traced run, the one kernel_view makes
@@ -66,13 +65,7 @@ kernel_view() {
     emit kernel-begin
     rm -rf "${again:?}"
     mkdir -p "$again/trace"
-    (
-        tracing=1 traces=0 work_dir=$again learner='' breaking=0 partner_fds=() started_jobs=()
-        # Stopped with the tour, it removes what its own runs made (a queue, a file).
-        trap 'trap - TERM INT HUP; for routine in "${cleanups[@]}"; do "$routine"; done; exit 143' TERM INT HUP
-        stop
-        settle_output
-    ) > /dev/null 2> "$again/errors" < /dev/null &
+    traced_stop_run "$again" > /dev/null 2> "$again/errors" < /dev/null &
     traced_run=$!
     wait_job "$traced_run"
     traced_run=
@@ -84,6 +77,16 @@ kernel_view() {
     done
     say "$@"
     emit kernel-end
+}
+
+# The stop run again, in the background (a subshell of its own), with its logs and traces in
+# folder $1; kernel_view ends it.
+traced_stop_run() {
+    tracing=1 traces=0 work_dir=$1 learner='' breaking=0 partner_fds=() started_jobs=()
+    # Stopped with the tour, it removes what its own runs made (a queue, a file).
+    trap 'trap - TERM INT HUP; for routine in "${cleanups[@]}"; do "$routine"; done; exit 143' TERM INT HUP
+    stop
+    settle_output
 }
 
 # Ends the stop's traced run, if one runs, before the tour stops what it started: it removes

@@ -41,15 +41,17 @@ breaks() {
     fi
     local leaks=
     [ "${build[sanitizers]}" != none ] && leaks="-E ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 "
-    # Only the program's own process is traced (a shell that system() starts keeps its calls), and
-    # -I 2 lets a signal that ends strace end the program too.
-    local injected="strace -I 2 -qq -o $file -e trace=$calls -e inject=$calls:error=$errno:when=$when $leaks-- $prog"
+    # The program is traced with its threads and the children it forks (-f), not what a child
+    # starts with execve (-b execve: a shell that system() starts keeps its calls, unbroken).
+    # Its writes, with whole strings and what each descriptor is (-y), put the lines of both
+    # streams in the order it wrote them. -I 2 lets a signal that ends strace end the program too.
+    local injected="strace -f -b execve -I 2 -qq -y -s 65536 -o $file -e trace=$calls,write -e inject=$calls:error=$errno:when=$when $leaks-- $prog"
     show_command "${line//"$prog"/"$injected"}"
     : > "${work_dir:?}/break.log"
-    run_events --status --log "$work_dir/break.log" -- "${line//"$prog"/"$injected"}" &
+    run_events --status --log "$work_dir/break.log" --trace "$file" -- "${line//"$prog"/"$injected"}" &
     wait_ended $! 30
     local status=$? hit
-    hit=$(grep -m 1 -F '(INJECTED)' "$file" 2> /dev/null)
+    hit=$(grep -m 1 -F '(INJECTED)' "$file" 2> /dev/null | as_traced_plainly)
     if [ -z "$hit" ]; then
         emit break-result "the call did not fail: strace marked no call (INJECTED), so this run shows nothing new"
     else
@@ -64,6 +66,17 @@ breaks() {
     fi
     say "$@"
     emit break-end
+}
+
+# An strace line as strace shows it without -y and -s: no descriptor's name after its number,
+# strings cut after 32 bytes; and without -f's PID in front.
+as_traced_plainly() {
+    perl -ne 'chomp; s/^\d+ +//;
+        s{("(?:[^"\\]|\\.)*")(\.\.\.)?|(\d+)<[^<>"]*>}{
+            defined $3 ? $3 : do { my ($s, $more, $n, $cut) = ($1, $2 // "", 0, "\"");
+                pos($s) = 1;
+                while ($s =~ /\G(\\(?:[0-7]{1,3}|x..|.)|[^"])/gc) { last if ++$n > 32; $cut .= $1 }
+                $n > 32 ? "$cut\"..." : "$s$more" } }ge; print "$_\n"'
 }
 
 no_break() {

@@ -7,7 +7,8 @@
 # Events: intro, folder NAME TITLE, stop NAME SUMMARY, source FILE POINTER PATH, say TEXT,
 # note TEXT, command TEXT [ASIDE], out/err/server LINE, out-part/out-end (and err-, server-)
 # for a line that arrives in pieces, status N, kernel-begin, kcommand TEXT, kline LINE,
-# kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
+# unordered N (the next N lines' order between standard output and standard error is not
+# known), kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
 # meta LABEL VALUE (labels style and command are the page's own), end; for --predict: question
 # TEXT CHOICE..., prompt TEXT, answer VERDICT RIGHT GUESS WHERE (VERDICT held, missed,
 # unanswered, shown or undecided), score RIGHT ASKED; for --break: break-begin CALL ERRNO WHEN,
@@ -59,6 +60,11 @@ sub ordinal {
     return "$n$suffix";
 }
 
+# Before N lines read from both streams at once: which was written first is not known.
+sub unordered_text {
+    "the next $_[0] lines came on standard output and standard error at once: their order between the two is not known";
+}
+
 sub break_heading { 'the ' . ($_[2] == 1 ? 'first' : ordinal($_[2])) . " call of $_[0] fails with $_[1]" }
 
 my %mid_line; # stream kind => a part of a line is out, its end is not
@@ -86,6 +92,7 @@ my %terminal = (
         print @_ > 1 ? "$cyan\$ $_[0]$plain   $dim$_[1]$plain\n" : "$cyan\$ $_[0]$plain\n";
     },
     status => sub { print "$dim(exit status $_[0])$plain\n" },
+    unordered => sub { print "$dim(", unordered_text($_[0]), ")$plain\n" },
     'kernel-begin' => sub {
         print "${bold}What the kernel saw$plain ${dim}(the commands run once more, the program under strace; only the calls that carry the lesson)$plain\n";
     },
@@ -205,6 +212,7 @@ my %html = (
         $body .= "</div>\n";
     },
     status => sub { $body .= '<div class="st">(exit status ' . html_text($_[0]) . ")</div>\n" },
+    unordered => sub { $body .= '<div class="st">(' . html_text(unordered_text($_[0])) . ")</div>\n" },
     'kernel-begin' => sub {
         $body .= qq(<details class="kernel"><summary>What the kernel saw</summary>\n);
         $body .= qq(<div class="km">(the commands run once more, the program under strace)</div>\n);

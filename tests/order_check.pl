@@ -40,7 +40,7 @@ sub written {
             $name{$1} //= $2 == 1 ? 'out' : 'err' if $rest =~ /^dup[23]\(\d+<([^>]*)>, ([12])\b/;
             next;
         }
-        next unless $rest =~ /^write\(\d+<([^>]*)>, "((?:[^"\\]++|\\.)*+)", \d+\) += (\d+)/;
+        next unless $rest =~ /^write\(\d+<([^>]*)>, "(.*)", \d+\) += (\d+)$/;
         next unless $name{$1} && $3 > 0;
         push @writes, [$name{$1}, substr(unescape($2), 0, $3)];
     }

@@ -237,7 +237,7 @@ sub write_order {
         my ($pid, $rest) = $line =~ /^(\d+) +(.*)$/ or next;
         if ($rest =~ /^(.*) <unfinished \.\.\.>$/) { $open{$pid} = $1; next }
         if ($rest =~ /^<\.\.\. [a-z0-9_]+ resumed>(.*)$/) { $rest = ($open{$pid} // '') . $1; delete $open{$pid} }
-        next unless $rest =~ /^write\(\d+<([^>]*)>, "((?:[^"\\]++|\\.)*+)"(?:\.\.\.)?, \d+\) += (\d+)/;
+        next unless $rest =~ /^write\(\d+<([^>]*)>, "(.*)"(?:\.\.\.)?, \d+\) += (\d+)$/;
         my ($name, $text, $written) = ($1, $2, $3);
         next unless exists $stream{$name} && $written > 0;
         push @writes, [$stream{$name}, substr(unescape($text), 0, $written), $written];

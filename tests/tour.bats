@@ -477,3 +477,18 @@ tour_beside_stranger() {
     assert_output ''
     tour_left_nothing "$mark"
 }
+
+@test "a shown line runs as a shell at a prompt runs it: each program a child of the shell, no report of a signal" {
+    # The line's last program is forked by the shell, not put in the shell's place (its page
+    # faults would count the shell's start-up), and a shell that reports a program ended by a
+    # signal would put its words among the program's own.
+    export SYSZOO_TOUR_TRY='sh -c '\''echo "parent $(cat /proc/$PPID/comm)"'\'
+    run --separate-stderr tour try
+    assert_success
+    assert_line "parent bash"
+    SYSZOO_TOUR_TRY='sh -c '\''kill -TERM $$'\''; echo "status $?"' run --separate-stderr tour try
+    assert_success
+    assert_line "status 143"
+    refute_line --partial "Terminated"
+    tour_left_nothing "$mark"
+}

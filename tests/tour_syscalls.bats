@@ -79,6 +79,23 @@ exit_group(0) = ?' ]
     tour_left_nothing "$mark"
 }
 
+@test "the runs shown and the answers they decide are untraced: the same with --syscalls, the traced run apart and said so" {
+    need_tracing
+    # Traced, spill is refused a twentieth as often, and loadmeter's figures change: the runs
+    # that decide the answers must be the ones a learner gets by hand.
+    run --separate-stderr tour --predict spill loadmeter < /dev/null
+    assert_success
+    plain=$(grep '^Answer: ' <<< "$output")
+    assert_line --partial "Answer: d) 10000 or more."
+    run --separate-stderr tour --predict --syscalls spill loadmeter < /dev/null
+    assert_success
+    [ "$(grep '^Answer: ' <<< "$output")" = "$plain" ]
+    # the kernel's view comes from another run, and says so; spill's stop says why it differs
+    [ "$(grep -c '^What the kernel saw (the commands run once more, the program under strace; ' <<< "$output")" -eq 2 ]
+    tr '\n' ' ' <<< "$output" | grep -qF "Traced, spill is refused far fewer times than in the run above"
+    tour_left_nothing "$mark"
+}
+
 @test "the server's lines still come as they happen under tracing, and the spill refusals are counted" {
     need_tracing
     run --separate-stderr tour --syscalls server spill

@@ -11,9 +11,12 @@
 # The command's standard output is a terminal on every medium (the page too), as where a reader
 # pastes it: off one, a program's lines wait in its buffer, and a failed write or a kill takes
 # other lines with it (the server's, when kill ends it, are lost).
-# strace writes its trace to standard error, where the reader sees it: the calls of that name that
-# failed (-Z), the one marked "(INJECTED)" among them, and how the program ended ("+++ exited
-# with 1 +++"). The block
+# The command shown traces the program with its threads and forked children (-f -b execve), and
+# strace writes to standard error, where the reader sees it: the calls of that name that failed
+# (-Z), the one marked "(INJECTED)" among them, and how the program ended ("+++ exited with 1
+# +++"). The tour runs it with a fuller trace in a file of its own, which puts the program's lines
+# in the order it wrote them, and shows strace's lines where the command shown prints them, so
+# that it shows what the command prints when pasted. The block
 # counts only when the call is marked and the program's own end or messages differ from a
 # normal run of the same command line (the stop's own run when the line was the program alone,
 # or its launch; else a run under strace without the fault, not shown): it says which. With
@@ -51,7 +54,9 @@ breaks() {
     breaks_made=$((breaks_made + 1))
     local leaks=
     [ "${build[sanitizers]}" != none ] && leaks="-E ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 "
-    local trace="strace -q -e trace=$calls $leaks"
+    # The program is traced with its threads and the children it forks (-f), not what a child
+    # starts with execve (-b execve: a shell that system() starts keeps its calls, unbroken).
+    local trace="strace -f -b execve -q -e trace=$calls $leaks"
     local normal=$work_dir/break.$breaks_made.normal normal_end
     if [ -z "$inject_fault" ] && [ "$line" = "$last_line" ] && program_alone "$line" && [ -f "$work_dir/run.log" ]; then
         cp "$work_dir/run.log" "$normal"
@@ -72,10 +77,19 @@ breaks() {
     fi
     break_question "$normal_end"
     when=$((when + startup))
-    local injected="strace -q -Z -e trace=$calls -e inject=$calls:error=$errno:when=$when $leaks-- $prog"
-    show_command "${line//"$prog"/"$injected"}"
+    local fault="-e inject=$calls:error=$errno:when=$when"
+    show_command "${line//"$prog"/"strace -f -b execve -q -Z -e trace=$calls $fault $leaks-- $prog"}"
+    # What runs is the command shown with its trace, writes and processes' starts included, in a
+    # file (-o; whole strings, each descriptor named: -y -s 65536): the lines of both streams
+    # come in the order they were written, and tour-run.pl adds the lines the command shown
+    # prints on standard error, at their places. -I 2 as where strace writes to a terminal: a
+    # signal that ends strace ends the program too.
+    local file
+    file=$(printf '%q' "$work_dir/break.$breaks_made.trace")
+    local traced="strace -f -b execve -I 2 -q -y -s 65536 -o $file -e trace=$calls,write,%process $fault $leaks-- $prog"
     : > "${work_dir:?}/break.log"
-    run_events "${terminal[@]}" --status --log "$work_dir/break.log" -- "${line//"$prog"/"$injected"}" &
+    run_events "${terminal[@]}" --status --log "$work_dir/break.log" --trace "$work_dir/break.$breaks_made.trace" \
+        --failed "$calls" -- "${line//"$prog"/"$traced"}" &
     bounded_run $! 30
     local status=$? end
     end=$(end_in_trace "$work_dir/break.log")
@@ -143,9 +157,10 @@ end_in_trace() {
     fi
 }
 
-# Log $1 without strace's lines (calls of $2, signals, the end): the command's own.
+# Log $1 without strace's lines (calls of $2, signals, the ends, each with the process's PID in
+# front while strace traces more than one): the command's own.
 without_trace() {
-    grep -vE "^(${2//,/|})\(|^--- SIG|^\+\+\+ " "$1"
+    grep -vE "^(\[pid +[0-9]+\] )?((${2//,/|})\(|--- SIG|\+\+\+ )" "$1"
 }
 
 # The comparison: ends $1 (broken) and $2 (normal), $3 1 when the broken run printed new lines.
@@ -196,7 +211,7 @@ break_answer() {
 # program makes, after the $4 of its start-up; else says why not in inject_refused.
 fault_can_hit() {
     local made
-    made=$(( $(grep -cE "^(${2//,/|})\(" "$1") - $4 ))
+    made=$(( $(grep -cE "^(\[pid +[0-9]+\] )?(${2//,/|})\(" "$1") - $4 ))
     [ "$made" -ge "$3" ] && return 0
     if [ "$made" -le 0 ]; then
         inject_refused="$stop_program never calls ${2//,/ or } in this command (the trace of its normal run has no such call)"

@@ -7,7 +7,8 @@
 # Events: intro, folder NAME TITLE, stop NAME SUMMARY, source FILE POINTER PATH, say TEXT,
 # note TEXT, command TEXT [ASIDE], out/err/server LINE, out-part/out-end (and err-, server-)
 # for a line that arrives in pieces, status N, kernel-begin, kcommand TEXT, kline LINE,
-# kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
+# unordered N (the next N lines' order between standard output and standard error is not
+# known), kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
 # meta LABEL VALUE (labels style and command are the page's own), code-words NAME... (the
 # page's: names to set as code), end; for --predict: question
 # TEXT CHOICE..., prompt TEXT, answer VERDICT RIGHT GUESS WHERE (VERDICT held, missed,
@@ -93,6 +94,11 @@ sub ordinal {
     return "$n$suffix";
 }
 
+# Before N lines read from both streams at once: which was written first is not known.
+sub unordered_text {
+    "the next $_[0] lines came on standard output and standard error at once: their order between the two is not known";
+}
+
 sub break_heading { 'the ' . ($_[2] == 1 ? 'first' : ordinal($_[2])) . " call of $_[0] fails with $_[1]" }
 
 my %mid_line; # stream kind => a part of a line is out, its end is not
@@ -120,8 +126,9 @@ my %terminal = (
         print @_ > 1 ? "$cyan\$ $_[0]$plain   $dim$_[1]$plain\n" : "$cyan\$ $_[0]$plain\n";
     },
     status => sub { print "$dim(exit status $_[0])$plain\n" },
+    unordered => sub { print "$dim(", unordered_text($_[0]), ")$plain\n" },
     'kernel-begin' => sub {
-        print "${bold}What the kernel saw$plain ${dim}(strace, only the calls that carry the lesson)$plain\n";
+        print "${bold}What the kernel saw$plain ${dim}(the commands run once more, the program under strace; only the calls that carry the lesson)$plain\n";
     },
     kcommand => sub { print "  \$ $_[0]\n" },
     kline => sub { print "  $_[0]\n" },
@@ -263,7 +270,11 @@ my %html = (
         $body .= "</div>\n";
     },
     status => sub { $body .= '<div class="st">(exit status ' . html_text($_[0]) . ")</div>\n" },
-    'kernel-begin' => sub { $body .= qq(<details class="kernel"><summary>What the kernel saw</summary>\n) },
+    unordered => sub { $body .= '<div class="st">(' . html_text(unordered_text($_[0])) . ")</div>\n" },
+    'kernel-begin' => sub {
+        $body .= qq(<details class="kernel"><summary>What the kernel saw</summary>\n);
+        $body .= qq(<div class="km">(the commands run once more, the program under strace)</div>\n);
+    },
     kcommand => sub { $body .= '<div class="kc">$ ' . html_text($_[0]) . "</div>\n" },
     kline => sub { # the PID stays with the call it made, however the line wraps
         my ($pid, $call) = $_[0] =~ /^(\d+) +(.*)$/s ? ($1, $2) : ('', $_[0]);
@@ -332,7 +343,7 @@ HEAD
     printf $page "<title>A tour of syszoo, recorded %s</title>\n", html_text($m{Recorded} // '');
     print $page "<style>\n$css\n</style>\n</head>\n<body>\n<header>\n<h1>A tour of syszoo</h1>\n";
     # The command that recorded it, its options included, as the meta "command" gives it.
-    print $page '<p>A recording of one run of <code>', html_text($m{command} // './tour --html'), '</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded during that run, and the program&#39;s source follows.</p>', "\n";
+    print $page '<p>A recording of one run of <code>', html_text($m{command} // './tour --html'), '</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded when the stop&#39;s commands ran once more, traced, after the run shown, and the program&#39;s source follows.</p>', "\n";
     print $page qq(<dl class="meta">\n);
     for my $entry (grep { $_->[0] !~ /^(style|command)$/ } @meta) {
         printf $page "<dt>%s</dt><dd>%s</dd>\n", html_text($entry->[0]), html_text($entry->[1]);

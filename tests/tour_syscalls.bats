@@ -222,6 +222,26 @@ answer_at() {
     tour_left_nothing "$mark"
 }
 
+@test "--syscalls with --step=command: the run once more waits for no Enter, and the file it shares is its own" {
+    need_tracing
+    # the temporary files of the commands, shown and run once more, where they can be counted
+    export TMPDIR=$BATS_TEST_TMPDIR/tmp
+    mkdir "$TMPDIR"
+    # charcopy shows seven commands, the last its rm: an Enter before each
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' '' '' '' '' '' '' '' -- \
+        "$ROOT/tour" --step=command --syscalls charcopy 3>&-
+    assert_success
+    [ "$(grep -c '^(press Enter to run the next command, r to run this stop again, q to quit)' <<< "$output")" -eq 7 ]
+    refute_output --partial "(the tour ends here, as asked)"
+    # the run once more ran every command up to the view: its reads of the numbers are there
+    assert_line --regexp '^  [0-9]+ +read\(0, ".*"\.\.\., 4096\) += 4096$'
+    # the shown run's file was there for its last command, and every file made is gone
+    assert_line --regexp '^\$ rm "\$numbers"$'
+    refute_output --partial "No such file"
+    [ -z "$(ls -A "$TMPDIR")" ]
+    tour_left_nothing "$mark"
+}
+
 # The kernel block of stop $1 in the tour's output on standard input.
 kernel_block() {
     awk -v stop="-- $1:" 'index($0, stop) == 1 { on = 1 } on && /^What the kernel saw/ { block = 1 }

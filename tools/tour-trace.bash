@@ -51,9 +51,10 @@ traced_command() {
 # more up to here, traced, in a subshell whose events go nowhere: it asks nothing, breaks
 # nothing and keeps its logs in a folder of its own, and it ends here.
 kernel_view() {
-    [ "$syscalls" -eq 1 ] || return 0
+    [ "$syscalls" -eq 1 ] && [ -z "$abandoning" ] || return 0
     if [ "$tracing" -eq 1 ]; then
         settle_output
+        forget_shared_files
         exit 0
     fi
     if [ -n "$trace_problem$no_trace" ]; then
@@ -80,13 +81,17 @@ kernel_view() {
 }
 
 # The stop run again, in the background (a subshell of its own), with its logs and traces in
-# folder $1; kernel_view ends it.
+# folder $1; kernel_view ends it. It never pauses (--step): its input is not the learner's. The
+# files its commands share are its own, made anew: what it removes, at its end or stopped with
+# the tour, is never a file of the runs shown.
 traced_stop_run() {
-    tracing=1 traces=0 work_dir=$1 learner='' breaking=0 partner_fds=() started_jobs=()
+    tracing=1 traces=0 work_dir=$1 learner='' breaking=0 step=0 abandoning='' partner_fds=() started_jobs=()
+    shared_names=() shared_files=()
     # Stopped with the tour, it removes what its own runs made (a queue, a file).
     trap 'trap - TERM INT HUP; for routine in "${cleanups[@]}"; do "$routine"; done; exit 143' TERM INT HUP
     stop
     settle_output
+    forget_shared_files
 }
 
 # Ends the stop's traced run, if one runs, before the tour stops what it started: it removes

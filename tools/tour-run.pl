@@ -282,17 +282,25 @@ sub read_trace {
 }
 
 # A call as strace shows it without -y and -s: no descriptor's name after its number, strings
-# cut after 32 bytes.
+# cut after 32 bytes. A string is read a character at a time: one of 100000 escapes (spill's
+# zeros) overflows a repeated group of a regular expression.
 sub plainly {
     my ($call) = @_;
-    $call =~ s{("(?:[^"\\]|\\.)*")(\.\.\.)?|(\d+)<[^<>"]*>}{
-        defined $3 ? $3 : do {
-            my ($s, $more, $n, $cut) = ($1, $2 // '', 0, '"');
-            pos($s) = 1;
-            while ($s =~ /\G(\\(?:[0-7]{1,3}|x..|.)|[^"])/gc) { last if ++$n > 32; $cut .= $1 }
-            $n > 32 ? "$cut\"..." : "$s$more";
-        } }ge;
-    return $call;
+    my $plain = '';
+    while ((pos($call) // 0) < length $call) {
+        if ($call =~ /\G"/gc) {
+            my ($n, $kept) = (0, '"');
+            while ($call =~ /\G(\\(?:[0-7]{1,3}|x[0-9a-fA-F]{2}|.)|[^"\\])/gc) { $kept .= $1 if ++$n <= 32 }
+            my $more = $call =~ /\G"(\.\.\.)?/gc ? $1 // '' : '';
+            $plain .= $n > 32 ? "$kept\"..." : "$kept\"$more";
+        } elsif ($call =~ /\G(\d+)<[^<>"]*>/gc) {
+            $plain .= $1;
+        } else {
+            $call =~ /\G([^"\d]+|\d+|.)/gcs;
+            $plain .= $1;
+        }
+    }
+    return $plain;
 }
 
 # The lines at the end, in the order of the writes: each group's, sorted where it holds both

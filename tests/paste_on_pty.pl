@@ -7,10 +7,11 @@
 # a line that starts a job in the background is given a second to start before the next.
 #   paste_on_pty.pl PAGE
 # Lines are compared as a set per stop (the order of a command's two streams, and of a server's
-# lines among the commands', is the kernel's choice), with numbers, addresses and mktemp's names
-# masked; where they differ, the stop's characters are compared, in any order (a race that the
-# scheduler decides: interleave's). Each mismatch is printed; the exit status is 1 when there
-# was one. A command still running after 120 seconds ends it all with status 2.
+# lines among the commands', is the kernel's choice), with numbers, addresses, mktemp's names and
+# strace's "[pid N]" in front masked; where they differ, the stop's characters are compared, in
+# any order (a race that the scheduler decides: interleave's). Each mismatch is printed; the exit
+# status is 1 when there was one. A command still running after 120 seconds ends it all with
+# status 2.
 use strict;
 use warnings;
 use POSIX qw(:sys_wait_h :termios_h :fcntl_h setsid);
@@ -45,7 +46,7 @@ for my $chunk (split /(?=<section class="stop" id="stop-)/, $html) {
             push @{ $stop->{commands} }, { line => text($body) =~ s/^\$ //r, lines => [], status => 0 };
         } elsif (@{ $stop->{commands} }) {
             my $command = $stop->{commands}[-1];
-            if ($class eq 'st') { ($command->{status}) = $body =~ /(\d+)/ }
+            if ($class eq 'st') { $command->{status} = $1 if $body =~ /^\(exit status (\d+)\)$/ } # not a note on order
             else { push @{ $command->{lines} }, text($body) }
         }
     }
@@ -120,6 +121,9 @@ sub masked {
     my ($line) = @_;
     $line =~ s/\e\[[0-9;?]*[A-Za-z]//g;
     $line =~ s/\r//g;
+    # strace -f names the process in front of a line while it traces more than one: whether it
+    # has seen a thread just made, when the next line comes, is the scheduler's choice
+    $line =~ s/^\[pid +\d+\] //;
     $line =~ s/0x[0-9a-fA-F]+/0xH/g;
     $line =~ s/\b(tmp|marked)\.[A-Za-z0-9]{6,}/$1.T/g;
     $line =~ s/\d+/N/g;

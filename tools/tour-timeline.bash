@@ -8,6 +8,7 @@
 timeline=0
 timeline_traces=0 # partner trace files made so far; the stop's own are those after stop_timeline_traces
 stop_timeline_traces=0
+timeline_filter= # the calls the stop's kernel view keeps (kernel_view sets it)
 
 # The options that the stop's own strace gets: times, to put all of a stop's trace files in one order.
 timeline_strace_options() {
@@ -48,7 +49,7 @@ show_timeline() {
     local width=${COLUMNS:-} size # the terminal's, where there is one; at least 80 columns
     [ -n "$width" ] || { size=$(stty size 2> /dev/null < /dev/tty) && width=${size#* }; }
     [[ $width =~ ^[0-9]+$ ]] && [ "$width" -ge 80 ] || width=80
-    perl "$root/tools/tour-timeline.pl" --events --stop "$stop_program" --width "$width" \
+    perl "$root/tools/tour-timeline.pl" --events --stop "$stop_program" --width "$width" --filter "$timeline_filter" \
         ${trace_problem:+--absent "$trace_problem"} ${no_trace:+--absent "$no_trace"} -- "${files[@]}"
-    stop_timeline_traces=$timeline_traces
+    stop_timeline_traces=$timeline_traces timeline_filter=
 }

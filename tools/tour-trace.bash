@@ -46,6 +46,7 @@ traced_command() {
 # or '^write\(1,'); $2 how many like lines in a row to list before counting the rest (0: all);
 # then one or two sentences on what to notice.
 kernel_view() {
+    timeline_filter=$1 # the timeline keeps the same calls
     [ "$syscalls" -eq 1 ] || return 0
     if [ -n "$trace_problem$no_trace" ]; then
         emit kernel-absent "$trace_problem$no_trace"

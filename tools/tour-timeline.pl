@@ -183,14 +183,16 @@ sub short {
     my ($s, $n) = @_;
     return length $s > $n ? substr($s, 0, $n - 1) . "\x{2026}" : $s;
 }
-sub out_text { # a write's bytes as the learner saw them
+sub out_lines { # a write's bytes as the learner saw them, a line each (strace's "..." cut: "…")
     my ($args) = @_;
-    my ($s) = $args =~ /^\d+, "((?:[^"\\]|\\.)*)"(\.\.\.)?/ or return '';
-    $s =~ s/\\n$//;
-    $s =~ s/\\n/ \x{23CE} /g;
+    my ($s, $cut) = $args =~ /^\d+, "((?:[^"\\]|\\.)*)"(\.\.\.)?/ or return;
     $s =~ s/\\t/ /g;
     $s =~ s/\\"/"/g;
-    return $s;
+    my @lines = grep { length } split /\\n/, $s, -1;
+    if ($cut) {
+        if ($s =~ /\\n$/) { push @lines, "\x{2026} (strace kept only the write's first bytes)" } else { $lines[-1] .= "\x{2026}" }
+    }
+    return @lines;
 }
 
 # The calls that the stop's kernel view keeps (its filter, matched from the call's name on), on
@@ -227,7 +229,11 @@ for my $r (@records) {
         event($r, "$r->{sig} arrives", signal => $r->{sig}, from => $from);
         next;
     }
-    if ($kind eq 'end') { event($r, $r->{how}, end => 1) unless quiet_end($key); next }
+    if ($kind eq 'end') {
+        if (quiet_end($key)) { $r->{rule} = "left out: the end of the shell that ran the tour's command" }
+        else { event($r, $r->{how}, end => 1) }
+        next;
+    }
     next if $r->{part} eq 'end' && $r->{begun}; # drawn with its begin
     my ($name, $args, $res) = ($r->{name}, $r->{args} // '', $r->{result} // '?');
     my ($ret) = $res =~ /^(-?\d+|\?)/;
@@ -242,7 +248,8 @@ for my $r (@records) {
         # A partner's command runs in bash: its start is the command's, not a lesson.
         my $wrapper = partner_file($r->{file}) && !exists $exec_name{$key} && !$parent_of{$key} && $base eq 'bash';
         $exec_name{$key} = $base;
-        event($r, "execve $base", exec => $base) unless $wrapper;
+        if ($wrapper) { $r->{rule} = "left out: the shell that runs the tour's command starts" }
+        else { event($r, "execve $base", exec => $base) }
     } elsif ($name =~ /^(clone3?|fork|vfork)$/) {
         next if $failed || $ret eq '?';
         my $thread = $args =~ /CLONE_THREAD/ ? 1 : 0;
@@ -300,16 +307,21 @@ for my $r (@records) {
         if ($sock && $ret =~ /^\d+$/) {
             my $e = event($r, ($reading ? "$name $ret bytes" : "$name $ret bytes"), sock => $sock, bytes => $ret, reading => $reading);
         } elsif (!$reading && defined $fd && ($fd eq '1' || $fd eq '2' || ($args =~ /^\d+, "/ && $lesson_match->($r)))) {
-            my $t = out_text($args);
-            next unless length $t;
-            event($r, ($fd eq '2' ? '! ' : '') . "\x{201C}$t\x{201D}", output => 1);
+            my @lines = out_lines($args);
+            $r->{rule} = 'left out: a write of nothing but line ends', next unless @lines;
+            my $mark = $fd eq '2' ? '! ' : '';
+            my $e = event($r, "$mark\x{201C}$lines[0]\x{201D}", output => 1);
+            for my $i (1 .. $#lines) { # the write's further lines, each a row of its own
+                push @events, {%$e, seq => $e->{seq} + $i / 1000, label => "$mark\x{201C}$lines[$i]\x{201D}", continued => 1};
+            }
         } elsif ($lesson_match->($r)) {
             event($r, "$name($fd) = $ret");
         }
     } elsif ($name eq 'futex' && $args =~ /FUTEX_WAIT_BITSET[^,]*, (\d+),/ && exists $lane_of{"$r->{file}:$1"}) {
         event($r, "join: futex wait", joins => "$r->{file}:$1", blocking => 1);
     } elsif ($name eq 'exit' || $name eq 'exit_group') {
-        event($r, "$name($args)") unless quiet_end($key);
+        if (quiet_end($key)) { $r->{rule} = "left out: the end of the shell that ran the tour's command" }
+        else { event($r, "$name($args)", exit_call => 1) }
     } elsif ($name =~ /^msg(get|ctl|snd|rcv)$/ || $name eq 'ipc') {
         my ($id) = $args =~ /^(\w+)/;
         my $e = event($r, "$name(" . short($args, 24) . ")" . ($failed ? " = $err" : " = $ret"));
@@ -400,9 +412,10 @@ sub lane_name {
 my %pid_lane; # pid => lane, over all files
 for my $l (0 .. $#lanes) { my (undef, $pid) = split /:/, $lanes[$l]{key}; $pid_lane{$pid} //= $l }
 sub arrow {
-    my ($from, $to, $kind) = @_;
+    my ($from, $to, $kind, $or_from) = @_;
+    ($from, $or_from) = ($or_from, undef) unless $from;
     return unless $from && $to;
-    push @arrows, {from => $from, to => $to, kind => $kind};
+    push @arrows, {from => $from, to => $to, kind => $kind, or_from => $or_from};
 }
 my %by_record = map { $_->{record}{seq} => $_ } @events;
 for my $e (sort { $a->{seq} <=> $b->{seq} } grep { $_->{signal} } @events) {
@@ -419,13 +432,18 @@ for my $e (sort { $a->{seq} <=> $b->{seq} } grep { $_->{signal} } @events) {
 
 # fork/clone to the child's first call; a child's end to the wait4 that reaped it, a thread's
 # end to the join that waited for it.
-my %end_of;
+# A thread's exit wakes its joiner before strace reports the end: the arrow starts at whichever
+# of the two comes first in the drawing before the join returns (see the rows).
+my (%end_of, %exit_of);
 $end_of{$lanes[$_->{lane}]{key}} = $_ for grep { $_->{end} } @events;
+$exit_of{$lanes[$_->{lane}]{key}} = $_ for grep { $_->{exit_call} } @events;
 my %first_of;
 for my $e (sort { $a->{seq} <=> $b->{seq} } @events) { $first_of{$lanes[$e->{lane}]{key}} //= $e }
 for my $e (grep { $_->{spawn} } @events) { arrow($e, $first_of{$e->{spawn}}, $e->{thread} ? 'thread' : 'fork') }
 for my $e (grep { $_->{reaps} } @events) { arrow($end_of{$e->{reaps}}, $e, 'reap') }
-for my $e (grep { $_->{joins} } @events) { arrow($end_of{$e->{joins}}, $e, 'join') }
+for my $e (grep { $_->{joins} } @events) {
+    arrow($end_of{$e->{joins}}, $e, 'join', $exit_of{$e->{joins}});
+}
 
 # connect to the accept that took it: the same address and port, first come first taken; then
 # each read of the accepted socket from the send that its first byte came in.
@@ -484,6 +502,9 @@ my @rows;
         $e->{row} = $#rows;
         $last = $e;
     }
+}
+for my $a (@arrows) { # the thread's exit call, where its end is drawn after the join returned
+    $a->{from} = $a->{or_from} if $a->{or_from} && $a->{from}{row} >= $a->{to}{row} && $a->{or_from}{row} < $a->{to}{row};
 }
 @arrows = grep { $_->{from}{row} < $_->{to}{row} || ($_->{from}{row} == $_->{to}{row} && $_->{from}{lane} != $_->{to}{lane}) } @arrows;
 $_->{to}{arrow_in} = $_ for @arrows;
@@ -605,6 +626,7 @@ sub audit {
             : $r->{kind} eq 'blank' ? 'left out: an empty line'
             : $r->{kind} eq 'notice' ? "left out: strace's own notice"
             : $r->{placed} ? 'placed'
+            : $r->{rule} ? $r->{rule}
             : $r->{kind} eq 'call' && $r->{part} eq 'end' && $r->{begun} ? 'placed with the call it resumes'
             : $r->{kind} eq 'call' && $r->{part} eq 'end' ? 'left out: the resumed end of a call begun before the trace'
             : $r->{kind} eq 'call' ? 'left out: a call that carries no cause between lanes and is not in the lesson'

@@ -240,6 +240,7 @@ for my $r (@records) {
     $ret //= '?';
     my $failed = $ret eq '-1';
     my ($err) = $res =~ /^-1 (E[A-Z0-9]+)/;
+    $r->{rule} = 'left out: a call that failed, and so caused nothing' if $failed;
     if ($name eq 'execve') {
         next if $failed;
         my ($path) = $args =~ /^"([^"]*)"/;
@@ -251,7 +252,7 @@ for my $r (@records) {
         if ($wrapper) { $r->{rule} = "left out: the shell that runs the tour's command starts" }
         else { event($r, "execve $base", exec => $base) }
     } elsif ($name =~ /^(clone3?|fork|vfork)$/) {
-        next if $failed || $ret eq '?';
+        $r->{rule} = 'left out: a call that failed, and so caused nothing', next if $failed || $ret eq '?';
         my $thread = $args =~ /CLONE_THREAD/ ? 1 : 0;
         my $e = event($r, $thread ? 'pthread_create: clone' : "$name: a child", spawn => "$r->{file}:$ret", thread => $thread);
         $parent_of{"$r->{file}:$ret"} = {event => $e, thread => $thread, parent => $key};
@@ -384,7 +385,7 @@ sub lane_name {
     my (%span, %by_name, @keep, %seen);
     for my $e (@events) { my $s = $span{$e->{lane}} //= [$e->{seq}, $e->{seq}]; $s->[0] = $e->{seq} if $e->{seq} < $s->[0]; $s->[1] = $e->{seq} if $e->{seq} > $s->[1] }
     for my $l (0 .. $#lanes) { $lanes[$l]{name} = lane_name($lanes[$l]{key}) }
-    my @order = sort { ($span{$a}[0] // 1e18) <=> ($span{$b}[0] // 1e18) } 0 .. $#lanes;
+    my @order = sort { ($span{$a} ? $span{$a}[0] : 1e18) <=> ($span{$b} ? $span{$b}[0] : 1e18) } 0 .. $#lanes;
     my %new_index;
     for my $l (@order) {
         my $name = $lanes[$l]{name};
@@ -520,7 +521,7 @@ sub text_drawing {
     $col = 10 if $col < 10;
     my @out;
     my @names = map { short($_->{name}, $col - 1) } @lanes;
-    push @out, sprintf('%*s', $gutter, '') . join('', map { sprintf('%-*s', $col, $_) } @names);
+    push @out, (sprintf('%*s', $gutter, '') . join('', map { sprintf('%-*s', $col, $_) } @names)) =~ s/\s+$//r;
     my (%first_row, %last_row);
     for my $r (0 .. $#rows) { for my $e (@{$rows[$r]}) { $first_row{$e->{lane}} //= $r; $last_row{$e->{lane}} = $r } }
     for my $r (0 .. $#rows) {
@@ -530,7 +531,7 @@ sub text_drawing {
             my $label = $e->{label};
             if (my $a = $e->{arrow_in}) {
                 my ($from, $to) = ($a->{from}{lane}, $e->{lane});
-                my $tag = "$arrow_word{$a->{kind}} from " . ($a->{from}{row} + 1);
+                my $tag = $arrow_word{$a->{kind}} . ($a->{from}{row} == $r ? '' : ' from ' . ($a->{from}{row} + 1));
                 my @between = $from < $to ? ($from .. $to - 1) : ($to + 1 .. $from);
                 @between = grep { !grep { $_->{lane} == $_ } @{$rows[$r]} } @between;
                 my $line = "\x{2500}$tag" . "\x{2500}" x ($col * @between);

@@ -360,3 +360,20 @@ chromium_on() {
         --disable-background-networking --disable-component-update --disable-sync \
         --user-data-dir="$profile" "$@" "file://$file" 2> /dev/null 3>&-
 }
+
+@test "the README's timelines are what the drawing makes of the traces of the run they show" {
+    unpack_traces
+    local stop filter shown
+    for stop in interleave catcher client; do
+        # the block under the line "`./tour --timeline STOP`", without its indent
+        shown=$(awk -v line="\`./tour --timeline $stop\`" '
+            $0 == line { found = 1; next }
+            found && /^    / { sub(/^    /, ""); print; started = 1; next }
+            found && started && !/^$/ { exit }' "$ROOT/README.md")
+        filter=$(sed -n "s/^ *kernel_view '\([^']*\)'.*/\1/p" "$ROOT"/*/"$stop.tour")
+        run timeline_of "$traces/debian12/$stop" --text --width 80 --filter "$filter"
+        assert_success
+        [ -n "$shown" ]
+        [ "$output" = "$shown" ] || { diff <(echo "$shown") <(echo "$output"); return 1; }
+    done
+}

@@ -14,7 +14,8 @@ join_function real_join()
     void *found = dlsym(RTLD_NEXT, "pthread_join");
     if (found == nullptr)
         _exit(127);
-    return reinterpret_cast<join_function>(found); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    return reinterpret_cast<join_function>(found);
 }
 
 } // namespace

@@ -13,7 +13,8 @@ pause_function real_pause()
     void *found = dlsym(RTLD_NEXT, "pause");
     if (found == nullptr)
         _exit(127);
-    return reinterpret_cast<pause_function>(found); // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    return reinterpret_cast<pause_function>(found);
 }
 
 } // namespace

@@ -145,8 +145,8 @@ arrow fork: interleave -> child
 END
     local stop
     for stop in shellrun loadmeter tickmeter; do
-        local ran=grep
-        [ "$stop" = shellrun ] && ran=ls
+        local ran='grep'
+        [ "$stop" = shellrun ] && ran='ls'
         assert_structure "$stop" << END
 lane $stop
 lane the shell of system()

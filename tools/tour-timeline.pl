@@ -583,6 +583,7 @@ sub svg_drawing {
     my $svg = qq(<svg xmlns="http://www.w3.org/2000/svg" class="timeline" role="img" aria-label="timeline of the stop's processes and threads: the list below holds the same events" width="$w" height="$h" viewBox="0 0 $w $h" font-family="monospace" font-size="12">\n);
     $svg .= qq(<defs><marker id="tl-head-$stop" viewBox="0 0 10 10" refX="9" refY="5" markerWidth="7" markerHeight="7" orient="auto-start-reverse"><path d="M0,0 L10,5 L0,10 z" fill="currentColor"/></marker></defs>\n);
     my $x = sub { $left + $_[0] * $lane_w + 6 };
+    my $label_w = sub { length(short($_[0]{label}, $max)) * $char };
     my $y = sub { $top + $_[0] * $row_h + 11 };
     my (%first_row, %last_row);
     for my $r (0 .. $#rows) { for my $e (@{$rows[$r]}) { $first_row{$e->{lane}} //= $r; $last_row{$e->{lane}} = $r } }
@@ -604,6 +605,10 @@ sub svg_drawing {
     }
     for my $a (@arrows) {
         my ($x1, $y1, $x2, $y2) = ($x->($a->{from}{lane}), $y->($a->{from}{row}), $x->($a->{to}{lane}), $y->($a->{to}{row}));
+        # Never across the labels at its ends: leftward it ends after the target's label,
+        # rightward it starts after the source's.
+        $x2 += 10 + $label_w->($a->{to}) if $a->{from}{lane} > $a->{to}{lane};
+        $x1 += 10 + $label_w->($a->{from}) if $a->{from}{lane} < $a->{to}{lane};
         my $dash = {signal => '6 3', cancel => '2 2', data => '1 3', queue => '8 2 2 2'}->{$a->{kind}} // '';
         $svg .= sprintf(qq(<line class="tl-arrow tl-%s" x1="%d" y1="%d" x2="%d" y2="%d" stroke="currentColor" stroke-width="1.5"%s marker-end="url(#tl-head-%s)"><title>%s</title></line>\n),
             $a->{kind}, $x1, $y1, $x2, $y2, $dash ? qq( stroke-dasharray="$dash") : '', $stop, xml(arrow_sentence($a)));

@@ -58,6 +58,8 @@ line_count() {
         lines=$(line_count "$folder")
         audited=$(timeline_of "$folder" --audit | wc -l)
         [ "$lines" -eq "$audited" ] || { echo "$folder: $lines lines, $audited audited"; return 1; }
+        # a whole trace has the beginning of every call it resumes
+        run ! grep -P '\tleft out: the resumed end' <<< "$(timeline_of "$folder" --audit)"
         # the calls the lesson turns on are placed, not left out
         run ! grep -P '\tleft out: a call that carries.*\t\d+ \S+ (clone3?|fork|vfork|wait4|kill|tgkill|connect|accept4?|msgget|msgctl)\(' <<< "$(timeline_of "$folder" --audit)"
     done
@@ -297,7 +299,9 @@ wait_for_trace_line() {
     [ "$(grep -c '◀─signal from [0-9]' <<< "$output")" -eq 4 ]
     assert_line --regexp '“first exit handler”'
     assert_line "Timeline: charcopy is one process copying its input: nothing happens between processes to draw."
-    longest=$(perl -CS -ne 'chomp; $m = length if length > $m && !/^(  [0-9]+ \S|\S)/; END { print $m + 0 }' <<< "$output")
+    # the drawing's lines (a row number in three columns, or the lanes' names) fit in 80
+    longest=$(perl -CS -ne 'chomp; $m = length if /^(  \d| \d\d|\d\d\d|    \S)/ && length > $m; END { print $m + 0 }' <<< "$output")
+    [ "$longest" -gt 40 ] && [ "$longest" -le 80 ]
     tour_left_nothing "$mark"
 }
 

@@ -300,7 +300,7 @@ wait_for_trace_line() {
     assert_line --regexp '“first exit handler”'
     assert_line "Timeline: charcopy is one process copying its input: nothing happens between processes to draw."
     # the drawing's lines (a row number in three columns, or the lanes' names) fit in 80
-    longest=$(perl -CS -ne 'chomp; $m = length if /^(  \d| \d\d|\d\d\d|    \S)/ && length > $m; END { print $m + 0 }' <<< "$output")
+    longest=$(perl -CS -ne 'chomp; $m = length if /^((  \d| \d\d|\d\d\d) |    \S)/ && length > $m; END { print $m + 0 }' <<< "$output")
     [ "$longest" -gt 40 ] && [ "$longest" -le 80 ]
     tour_left_nothing "$mark"
 }
@@ -337,7 +337,7 @@ wait_for_trace_line() {
     grep -qF '<strong>Timeline:</strong> charcopy is one process' "$page"
     grep -qF 'SIGUSR1 arrives; signal from the tour&#39;s kill (row ' "$page"
     # nothing fetched, nothing run
-    run ! grep -qiE '<script|(href|src)="https?:' "$page"
+    run ! grep -qiE '<script|<link|<img|src=|url\(|@import|https?:' "$page"
     local width scheme shots=${SYSZOO_TOOLS:-$BATS_TEST_TMPDIR} dark
     for width in 390 800 1280; do
         for scheme in light dark; do

@@ -424,7 +424,7 @@ for my $e (sort { $a->{seq} <=> $b->{seq} } grep { $_->{signal} } @events) {
     my ($k) = grep { !$_->{used} && $_->{kill} eq $e->{signal} && $_->{target} eq $pid } @pending_kills;
     if ($k) { $k->{used} = 1; arrow($k, $e, $e->{signal} eq 'SIGRTMIN' ? 'cancel' : 'signal'); next }
     next unless defined $e->{from} && !exists $pid_lane{$e->{from}};
-    my $l = lane("sender:$e->{from}");
+    my $l = lane('sender'); # every sender that was not traced: the tour's own shell
     $lanes[$l]{name} = 'the tour (not traced)';
     my $s = {lane => $l, time => $e->{time}, seq => $e->{seq} - 0.5, label => "kill $e->{signal}", record => {seq => $e->{seq} - 0.5}};
     push @events, $s;
@@ -580,8 +580,7 @@ sub svg_drawing {
     my $max = int(($lane_w - 14) / $char);
     my $w = $left + @lanes * $lane_w;
     my $h = $top + @rows * $row_h + 10;
-    my $svg = qq(<svg xmlns="http://www.w3.org/2000/svg" class="timeline" role="img" aria-label="timeline of the stop's processes and threads: the list below holds the same events" width="$w" height="$h" viewBox="0 0 $w $h" font-family="monospace" font-size="12">\n);
-    $svg .= qq(<defs><marker id="tl-head-$stop" viewBox="0 0 10 10" refX="9" refY="5" markerWidth="7" markerHeight="7" orient="auto-start-reverse"><path d="M0,0 L10,5 L0,10 z" fill="currentColor"/></marker></defs>\n);
+    my $svg = qq(<svg class="timeline" role="img" aria-label="timeline of the stop's processes and threads: the list below holds the same events" width="$w" height="$h" viewBox="0 0 $w $h" font-family="monospace" font-size="12">\n);
     my $x = sub { $left + $_[0] * $lane_w + 6 };
     my $label_w = sub { length(short($_[0]{label}, $max)) * $char };
     my $y = sub { $top + $_[0] * $row_h + 11 };
@@ -610,8 +609,13 @@ sub svg_drawing {
         $x2 += 10 + $label_w->($a->{to}) if $a->{from}{lane} > $a->{to}{lane};
         $x1 += 10 + $label_w->($a->{from}) if $a->{from}{lane} < $a->{to}{lane};
         my $dash = {signal => '6 3', cancel => '2 2', data => '1 3', queue => '8 2 2 2'}->{$a->{kind}} // '';
-        $svg .= sprintf(qq(<line class="tl-arrow tl-%s" x1="%d" y1="%d" x2="%d" y2="%d" stroke="currentColor" stroke-width="1.5"%s marker-end="url(#tl-head-%s)"><title>%s</title></line>\n),
-            $a->{kind}, $x1, $y1, $x2, $y2, $dash ? qq( stroke-dasharray="$dash") : '', $stop, xml(arrow_sentence($a)));
+        # The head: a triangle drawn where the line ends, pointing along it (the page refers to nothing).
+        my ($dx, $dy) = ($x2 - $x1, $y2 - $y1);
+        my $len = sqrt($dx * $dx + $dy * $dy) || 1;
+        ($dx, $dy) = ($dx / $len, $dy / $len);
+        my @head = ($x2, $y2, $x2 - 8 * $dx + 4 * $dy, $y2 - 8 * $dy - 4 * $dx, $x2 - 8 * $dx - 4 * $dy, $y2 - 8 * $dy + 4 * $dx);
+        $svg .= sprintf(qq(<g class="tl-arrow tl-%s"><title>%s</title><line x1="%d" y1="%d" x2="%.1f" y2="%.1f" stroke="currentColor" stroke-width="1.5"%s/><path d="M%.1f,%.1f L%.1f,%.1f L%.1f,%.1f z" fill="currentColor"/></g>\n),
+            $a->{kind}, xml(arrow_sentence($a)), $x1, $y1, $x2 - 6 * $dx, $y2 - 6 * $dy, $dash ? qq( stroke-dasharray="$dash") : '', @head);
     }
     return "$svg</svg>";
 }

@@ -580,7 +580,7 @@ sub svg_drawing {
     my $max = int(($lane_w - 14) / $char);
     my $w = $left + @lanes * $lane_w;
     my $h = $top + @rows * $row_h + 10;
-    my $svg = qq(<svg class="timeline" role="img" aria-label="timeline of the stop's processes and threads: the list below holds the same events" width="$w" height="$h" viewBox="0 0 $w $h" font-family="monospace" font-size="12">\n);
+    my $svg = qq(<svg class="timeline" fill="currentColor" role="img" aria-label="timeline of the stop's processes and threads: the list below holds the same events" width="$w" height="$h" viewBox="0 0 $w $h" font-family="monospace" font-size="12">\n);
     my $x = sub { $left + $_[0] * $lane_w + 6 };
     my $label_w = sub { length(short($_[0]{label}, $max)) * $char };
     my $y = sub { $top + $_[0] * $row_h + 11 };

@@ -212,6 +212,8 @@ sub quiet_end {
     return partner_file($f) && ($exec_name{$key} // '') eq 'bash' && !$parent_of{$key};
 }
 
+my %threads_made; # per file
+
 # Socket bookkeeping, per process: fd => socket, for sends and reads.
 my (%copy_of, %fds, %bound, %sock_of_accept, @connects, @accepts, %bytes);
 my $sockets = 0;
@@ -255,7 +257,8 @@ for my $r (@records) {
         $r->{rule} = 'left out: a call that failed, and so caused nothing', next if $failed || $ret eq '?';
         my $thread = $args =~ /CLONE_THREAD/ ? 1 : 0;
         my $e = event($r, $thread ? 'pthread_create: clone' : "$name: a child", spawn => "$r->{file}:$ret", thread => $thread);
-        $parent_of{"$r->{file}:$ret"} = {event => $e, thread => $thread, parent => $key};
+        # threads are named in the order they were created, not that of their first calls
+        $parent_of{"$r->{file}:$ret"} = {event => $e, thread => $thread, parent => $key, index => $thread ? $threads_made{$r->{file}}++ : undef};
     } elsif ($name =~ /^(wait4|waitid)$/) {
         next if $failed;
         event($r, "$name", reaps => "$r->{file}:$ret", blocking => 1);
@@ -318,7 +321,8 @@ for my $r (@records) {
         } elsif ($lesson_match->($r)) {
             event($r, "$name($fd) = $ret");
         }
-    } elsif ($name eq 'futex' && $args =~ /FUTEX_WAIT_BITSET[^,]*, (\d+),/ && exists $lane_of{"$r->{file}:$1"}) {
+    } elsif ($name eq 'futex' && $args =~ /FUTEX_WAIT_BITSET[^,]*, (\d+),/ && $parent_of{"$r->{file}:$1"}) {
+        # a wait on a thread's ID, made before the thread's own first call was seen: a join
         event($r, "join: futex wait", joins => "$r->{file}:$1", blocking => 1);
     } elsif ($name eq 'exit' || $name eq 'exit_group') {
         if (quiet_end($key)) { $r->{rule} = "left out: the end of the shell that ran the tour's command" }
@@ -354,7 +358,6 @@ for my $key (keys %parent_of) {
 }
 
 # Lanes named as the learner knows them.
-my %thread_count;
 sub lane_name {
     my ($key) = @_;
     my ($f, $pid) = split /:/, $key;
@@ -362,7 +365,7 @@ sub lane_name {
     my $ran = $exec_name{$key};
     if ($parent) {
         if ($parent->{thread}) {
-            my $n = $thread_count{$f}++;
+            my $n = $parent->{index};
             return $thread_names{$stop}[$n] // 'thread ' . ($n + 1);
         }
         my $pran = $exec_name{$parent->{parent}} // '';

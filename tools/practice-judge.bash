@@ -199,31 +199,26 @@ judge() {
         fi
         run_test "$bin" "$file" "$name" "$log"
         status=$?
-        local plan results
+        local plan results whole
         plan=$(grep -m 1 -E '^1\.\.[0-9]+$' "$log")
         results=$(grep -E '^(not )?ok [0-9]+ ' "$log")
+        # One plan of one test, and its one result: anything else is no verdict of the runner's.
+        whole=0
+        [ "$plan" = 1..1 ] && [ "$(grep -cE '^(not )?ok [0-9]+ ' "$log")" -eq 1 ] && whole=1
         if [ "$status" -eq 124 ]; then
             judged_timeout=$(( judged_timeout + 1 ))
             [ "$show" = show ] && printf '  %sTIMEOUT%s %s\n' "$red" "$plain" "$name"
             judged_reasons+=("\"$name\" did not finish within ${test_limit} s, and was stopped")
-        elif [ "$plan" != 1..1 ] || [ "$(grep -cE '^(not )?ok [0-9]+ ' "$log")" -ne 1 ]; then
-            judged_timeout=$(( judged_timeout + 1 ))
-            [ "$show" = show ] && printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"
-            if [ "$status" -gt 128 ]; then
-                judged_reasons+=("\"$name\": the test runner was killed by signal $(( status - 128 )), by a program of yours?")
-            else
-                judged_reasons+=("\"$name\" ended without its result (status $status): was the test runner stopped?")
-            fi
-        elif [ "$status" -eq 0 ] && [[ $results == "ok 1 $name # skip"* ]]; then
+        elif [ "$whole" -eq 1 ] && [ "$status" -eq 0 ] && [[ $results == "ok 1 $name # skip"* ]]; then
             judged_skipped=$(( judged_skipped + 1 ))
             line=${results#"ok 1 $name # skip"}
             line=${line# }
             line=${line#(}
             judged_reasons+=("skipped \"$name\": ${line%)}")
-        elif [ "$status" -eq 0 ] && [ "$results" = "ok 1 $name" ]; then
+        elif [ "$whole" -eq 1 ] && [ "$status" -eq 0 ] && [ "$results" = "ok 1 $name" ]; then
             judged_ok=$(( judged_ok + 1 ))
             [ "$show" = show ] && printf '  %spassed%s  %s\n' "$green" "$plain" "$name"
-        elif [ "$status" -eq 1 ] && [ "$results" = "not ok 1 $name" ]; then
+        elif [ "$whole" -eq 1 ] && [ "$status" -eq 1 ] && [ "$results" = "not ok 1 $name" ]; then
             judged_failed=$(( judged_failed + 1 ))
             [ "$show" = show ] && { printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"; show_failure "$log"; }
         else
@@ -231,6 +226,8 @@ judge() {
             [ "$show" = show ] && printf '  %sFAILED%s  %s\n' "$red" "$plain" "$name"
             if [ "$status" -gt 128 ]; then
                 judged_reasons+=("\"$name\": the test runner was killed by signal $(( status - 128 )), by a program of yours?")
+            elif [ "$whole" -eq 0 ]; then
+                judged_reasons+=("\"$name\" ended without its result (status $status): was the test runner stopped?")
             else
                 judged_reasons+=("\"$name\": the test runner ended with status $status")
             fi

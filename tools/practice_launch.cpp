@@ -6,6 +6,7 @@
 // test sets for the program itself (a preloaded stand-in, the mark that finds its processes) stays.
 //
 // Run:   copied as <folder>/NAME, it runs <folder>/.programs/NAME with the same arguments.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -36,13 +37,13 @@ constexpr std::array runner_names{"SYSZOO_BIN",        "SYSZOO_ROOT", "SYSZOO_TO
 
 bool is_runners(std::string_view name)
 {
-    for (const std::string_view prefix : runner_prefixes)
-        if (name.starts_with(prefix))
-            return true;
-    for (const std::string_view runner_name : runner_names)
-        if (name == runner_name)
-            return true;
-    return false;
+    return std::ranges::any_of(runner_prefixes,
+                               [name](std::string_view prefix) {
+                                   return name.starts_with(prefix);
+                               }) ||
+           std::ranges::any_of(runner_names, [name](std::string_view runner) {
+               return name == runner;
+           });
 }
 
 void remove_runner_variables()

@@ -90,7 +90,7 @@ stage_copy() {
 # newer than the sources') could be linked in; the whole build is made again. The messages go to
 # $2/build.log.
 build_copy() {
-    local src=$1 build=$2 program targets=(--target practice_launch)
+    local src=$1 build=$2 program targets=(--target practice_launch --target stand_ins)
     [ "$3" != afresh ] || rm -rf "${build:?}"
     shift 3
     for program in "$@"; do targets+=(--target "$(target_of "$program")"); done
@@ -131,6 +131,12 @@ link_programs() {
         [[ -f $file && -x $file ]] || continue
         ln -s "$file" "$bin/${file##*/}"
     done
+    # The tests' helpers, the stand-ins preloaded into programs among them as built with the
+    # learner's (a sanitized library preloaded into a plain program would end it).
+    mkdir "$bin/.tools" || return 1
+    for file in "$tools"/* "$own"/tests/lib*.so; do
+        [[ -f $file && -x $file ]] && { ln -sf "$file" "$bin/.tools/" || return 1; }
+    done
     for name in "$@"; do
         [ -x "$own/bin/$name" ] || { echo "practice: $name was not built" >&2; return 1; }
         ln -s "$own/bin/$name" "$bin/.programs/$name" &&
@@ -157,9 +163,10 @@ port_in_use() {
 # namespace of its own where one can be made, as CTest runs the tests. Stopped, with every
 # process of its group, after $test_limit seconds. The status is the test runner's.
 run_test() {
-    local start=$SECONDS status
+    local start=$SECONDS status stand_ins=$tools
+    [ -d "$1/.tools" ] && stand_ins=$1/.tools
     # In the background, so that an interrupted runner can stop it.
-    SYSZOO_BIN=$1 SYSZOO_ROOT=$root SYSZOO_TOOLS=$tools SYSZOO_BENCH=$bench \
+    SYSZOO_BIN=$1 SYSZOO_ROOT=$root SYSZOO_TOOLS=$stand_ins SYSZOO_BENCH=$bench \
         SYSZOO_BUILD_INFO=${SYSZOO_BUILD_INFO:-$shipped/../build-info} SYSZOO_ARCH=native \
         timeout -k 5 "$test_limit" "$root/tests/private_ipc" bats --tap --filter "$(exact_regex "$3")" "$2" \
         > "$4" 2>&1 < /dev/null 3>&- &

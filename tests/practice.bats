@@ -272,7 +272,8 @@ EOF
     assert_line --partial "farewell: Farewell of the lab"
     SYSZOO_EXERCISES=$set_dir run practice check farewell
     assert_failure 1
-    assert_line "Not passed yet: farewell (./practice hint farewell for a hint)"
+    # The suggestion names the set, so that pasting it reaches the same exercise.
+    assert_line "Not passed yet: farewell (SYSZOO_EXERCISES=$(printf '%q' "$set_dir") ./practice hint farewell for a hint)"
     run practice list
     assert_line --regexp '^started +farewell '
     cmp "$ROOT/proc/farewell.cpp" "$area/farewell/src/proc/farewell.cpp"

@@ -1,14 +1,17 @@
 #!/usr/bin/perl
 # For the tests of the tour's questions: runs a command on a pseudo-terminal of its own, as a
 # person at a terminal would, copies what it prints to standard output, and answers each prompt:
-#   answer_on_pty.pl PROMPT ANSWER... -- COMMAND ARG...
+#   answer_on_pty.pl [--columns N] PROMPT ANSWER... -- COMMAND ARG...
 # PROMPT is a Perl regular expression; each time the output shows it once more, the next ANSWER
 # is typed, with Enter; when the answers run out, the end of input (Ctrl-D). The command is
-# killed after 120 seconds. The exit status is the command's; carriage returns are left out.
+# killed after 120 seconds. The exit status is the command's; carriage returns are left out. With
+# --columns, the terminal is N columns wide (else it has no size).
 use strict;
 use warnings;
 use POSIX qw(:sys_wait_h :termios_h :fcntl_h setsid);
 
+my $columns = 0;
+(undef, $columns) = splice @ARGV, 0, 2 if @ARGV && $ARGV[0] eq '--columns';
 my $prompt = shift @ARGV;
 my @answers;
 push @answers, shift @ARGV while @ARGV && $ARGV[0] ne '--';
@@ -21,6 +24,7 @@ ioctl($master, 0x40045431, $unlock) or die "unlock: $!\n"; # TIOCSPTLCK
 my $number = pack 'I', 0;
 ioctl($master, 0x80045430, $number) or die "ptn: $!\n";            # TIOCGPTN
 my $slave_name = '/dev/pts/' . unpack('I', $number);
+ioctl($master, 0x5414, pack('S4', 24, $columns, 0, 0)) or die "winsize: $!\n" if $columns; # TIOCSWINSZ
 
 my $child = fork // die "fork: $!\n";
 if ($child == 0) {

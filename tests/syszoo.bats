@@ -117,7 +117,7 @@ setup() {
     local page version
     page=$(< "$BATS_TEST_TMPDIR/page.html")
     version=$(awk -F '\t' '$1 == "version" { print $2 }' "$BUILD_INFO")
-    [[ $page == *"<code>syszoo tour --html</code>"* ]]
+    [[ $page == *"<code>syszoo tour --html $BATS_TEST_TMPDIR/page.html blank</code>"* ]]
     [[ $page == *"syszoo $version, run from the installed package (programs in $libexec, sources in $PREFIX/share/syszoo)"* ]]
     [ -z "$(ls -A "$TMPDIR")" ]
 }

@@ -146,6 +146,23 @@ interrupt_tour_at() {
     tour_left_nothing "$mark"
 }
 
+@test "Ctrl-C at the tour's last line, pressed again and again, still leaves nothing behind" {
+    # What the tour started ignores SIGTERM and Ctrl-C: stopping it takes the cleanup about two
+    # seconds, and the interrupts come in the middle of it (it ends of itself after five).
+    export SYSZOO_TOUR_TRY='sh -c "trap \"\" TERM INT; exec sleep 5" > /dev/null 2>&1 &'
+    out=$BATS_TEST_TMPDIR/out
+    SYSZOO_MARK=$mark setsid env --default-signal=INT "$ROOT/tour" try > "$out" 2>&1 3>&- &
+    pid=$!
+    wait_until "grep -q '^End of the tour' '$out' 2> /dev/null" 30
+    for _ in 1 2 3 4 5; do
+        sleep 0.2
+        kill -INT -- "-$pid" 2> /dev/null || break
+    done
+    wait_bounded "$pid" 10 || true
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 2
+    tour_left_nothing "$mark"
+}
+
 @test "a message queue that was there before the tour is shown, and kept with its messages" {
     command -v perl > /dev/null || skip "perl is needed to put a message in a queue"
     claim_queue_key
@@ -246,7 +263,10 @@ client_expected=$'! connect: Operation now in progress\nerror:Success\n  [server
         "$nobody_root/tour" charcopy spill 3>&-
     assert_success
     refute_output --partial "Permission denied"
-    assert_line --regexp "^\\\$ .*/spill < ${tmp}/tour\\.[A-Za-z0-9]{6}/block > ${tmp}/tour\\.[A-Za-z0-9]{6}/copy\$"
+    # the files its commands share: made by mktemp, in TMPDIR, never in the tour's own folder
+    assert_line '$ block=$(mktemp)'
+    assert_line --regexp '^\$ .*/spill < "\$block" > "\$copy"$'
+    assert_line '$ rm "$block" "$log" "$copy"'
     assert_line "100000" # what the slow reader counted
     [ -z "$(ls -A "$tmp")" ]
     tour_left_nothing "$mark"
@@ -466,5 +486,40 @@ tour_beside_stranger() {
         SYSZOO_MARK=$mark script -qec "env -u NO_COLOR '$ROOT/tour' try" /dev/null < /dev/null > "$out" 3>&-
     # the red of "! half" has ended before "between"
     grep -qaF $'\e[31m! half\e[0mbetween' "$out"
+    tour_left_nothing "$mark"
+}
+
+@test "on a narrow terminal sentences wrap between words at its width; in a pipe at 96 columns, as always" {
+    # the same words as in a pipe, only the line breaks differ
+    run --separate-stderr tour farewell samples < /dev/null
+    assert_success
+    piped=$output
+    [ -n "$(awk 'length > 60' <<< "$piped")" ] && [ -z "$(awk 'length > 96' <<< "$piped")" ]
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --columns 60 'never asked' -- \
+        "$ROOT/tour" farewell samples 3>&-
+    assert_success
+    [ "$(tr -s ' \n' '  ' <<< "$output")" = "$(tr -s ' \n' '  ' <<< "$piped")" ]
+    # every line but a command fits: a heading, a question and an answer too
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --columns 60 'your prediction' a b a a \
+        -- "$ROOT/tour" --predict farewell samples 3>&-
+    assert_success
+    assert_line "Predict: value is 2; it is printed when, taken as an"
+    run awk 'length > 60 && !/^(\(your prediction.*> )?\$ /' <<< "$output"
+    assert_output ''
+    tour_left_nothing "$mark"
+}
+
+@test "a shown line runs as a shell at a prompt runs it: each program a child of the shell, no report of a signal" {
+    # The line's last program is forked by the shell, not put in the shell's place (its page
+    # faults would count the shell's start-up), and a shell that reports a program ended by a
+    # signal would put its words among the program's own.
+    export SYSZOO_TOUR_TRY='sh -c '\''echo "parent $(cat /proc/$PPID/comm)"'\'
+    run --separate-stderr tour try
+    assert_success
+    assert_line "parent bash"
+    SYSZOO_TOUR_TRY='sh -c '\''kill -TERM $$'\''; echo "status $?"' run --separate-stderr tour try
+    assert_success
+    assert_line "status 143"
+    refute_line --partial "Terminated"
     tour_left_nothing "$mark"
 }

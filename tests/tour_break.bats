@@ -67,7 +67,7 @@ break_blocks() {
     assert_success
     # the one clone is in the trace, but not marked: the block says the call did not fail
     assert_line "(the call did not fail: strace marked no call (INJECTED), so this run shows nothing new)"
-    assert_line --regexp '^  ioctl\(.*\(INJECTED\)$'
+    assert_line --regexp '^! ioctl\(.*\(INJECTED\)$'
     assert_line "(the program went on as in the normal run: same status (0), same messages)"
     run ! grep -q "reaction differs" <<< "$output"
 }
@@ -91,10 +91,10 @@ break_blocks() {
     run --separate-stderr tour --break --html "$page" farewell blank
     assert_success
     [ "$(grep -c '^<div class="break"><p><strong>Broken on purpose:</strong> the first call of write fails with EIO' "$page")" -eq 1 ]
-    grep -qE '^<div class="k">write\(1, .*\(INJECTED\)</div>$' "$page"
+    grep -qE '^<div class="e"><span class="m">! </span>write\(1, .*\(INJECTED\)</div>$' "$page"
     grep -qF '<div class="e"><span class="m">! </span>output error: Input/output error</div>' "$page"
     grep -qF '<p class="note">(the reaction differs from the normal run: status 1, where it was 0)</p>' "$page"
-    grep -qF '<p class="note"><strong>Broken on purpose:</strong> nothing: blank examines no call' "$page"
+    grep -qF '<p class="note"><strong>Broken on purpose:</strong> nothing: <code>blank</code> examines no call' "$page"
     # --step: Enter after the first stop, its break shown before the question
     run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' '' -- \
         "$ROOT/tour" --step --break farewell blank 3>&-
@@ -119,4 +119,122 @@ break_blocks() {
     assert_output "input error: Input/output error"
     # the first read of standard input went through and was copied
     [ "$(wc -c < "$work_dir/copy")" -eq 4096 ]
+}
+
+# The tour's output $1 as one line, so that a sentence wrapped over several reads as one.
+as_one_line() {
+    tr '\n' ' ' <<< "$1"
+}
+
+@test "the comparison is of the program's own end: shellrun's status, not echo's; nothing from the server's kill" {
+    need_fault_injection
+    run --separate-stderr tour --break shellrun server
+    assert_success
+    # shellrun's end is the trace's last line, not the status of the whole shown line
+    assert_line "! +++ exited with 1 +++"
+    assert_line "status 1"
+    assert_line "(the reaction differs from the normal run: status 1, where it was 0)"
+    # the server's line ends with kill: its status is kill's, and says nothing of the server
+    assert_line --partial "(the reaction differs from the normal run: other messages (the command's kill ends the program in both runs"
+    run ! grep -q 'the same status' <<< "$output"
+}
+
+@test "the server's break shows the queued connection taken once the shortage is over, off a terminal and on the page" {
+    need_fault_injection
+    run --separate-stderr tour --break server > /dev/null
+    assert_success
+    # after the refused accept, the client's connection is taken: the server's lines that follow
+    after=$(sed -n '/^Broken on purpose:/,$p' <<< "$output" | sed -n '/^! accept: Too many open files$/,$p')
+    grep -qE '^net connection from 127\.0\.0\.1:[0-9]+$' <<< "$after"
+    grep -qx 'read:TCP TEST' <<< "$after"
+    grep -qx 'connection closed' <<< "$after"
+    page=$BATS_TEST_TMPDIR/tour.html
+    run --separate-stderr tour --break --html "$page" server
+    assert_success
+    after=$(sed -n '/^<div class="break">/,$p' "$page" | sed -n '/accept: Too many open files</,$p')
+    grep -qE '>net connection from 127\.0\.0\.1:[0-9]+</div>$' <<< "$after"
+    grep -qF '>connection closed</div>' <<< "$after"
+}
+
+@test "a program that a signal ends is said to be killed by it, with the number the shell shows beside" {
+    need_fault_injection
+    run --separate-stderr tour --break --predict catcher < /dev/null
+    assert_success
+    assert_line "(catcher was killed by SIGTERM (the shell shows 143): a process a signal ends has no exit status)"
+    assert_line "  c) killed by SIGTERM (the shell shows 143)"
+    assert_line --partial "Answer: c) killed by SIGTERM (the shell shows 143)."
+    assert_line "(the reaction differs from the normal run: status 1, where it was killed by SIGTERM (the shell shows 143))"
+    run ! grep -qE 'status 143|143 \(128' <<< "$output"
+}
+
+@test "a break says why its when is larger than the call's place among the program's own" {
+    need_fault_injection
+    run --separate-stderr tour --break charcopy
+    assert_success
+    assert_line --partial "Broken on purpose: the 2nd call of read fails with EIO"
+    when=$(sed -n 's/^\$ strace .*inject=read:error=EIO:when=\([0-9]*\) .*/\1/p' <<< "$output")
+    (( when > 2 ))
+    [[ $(as_one_line "$output") == *" the $((when - 2)) made before main starts "*" the 2nd of the program's own is when=$when."* ]]
+}
+
+@test "--predict --break: each break is asked before it runs, and its run decides" {
+    need_fault_injection
+    run --separate-stderr tour --predict --break oldstyle charcopy < /dev/null
+    assert_success
+    # the question, then the broken command, then the answer the run gave
+    sed -n '/^Broken on purpose: the first call of write/,/^Answer:/p' <<< "$output" > "$BATS_TEST_TMPDIR/block"
+    [ "$(grep -n -m 1 '^Predict: The call fails: what will oldstyle print, and how will it end?$' "$BATS_TEST_TMPDIR/block" | cut -d: -f1)" -lt \
+        "$(grep -n -m 1 '^\$ strace ' "$BATS_TEST_TMPDIR/block" | cut -d: -f1)" ]
+    assert_line --partial "Answer: d) no message, and status 1."
+    assert_line --partial "Answer: c) a message, and status 1."
+    # a person answers on a terminal: the break's question counts in the score
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'your prediction' a c -- \
+        "$ROOT/tour" --predict --break oldstyle 3>&-
+    assert_success
+    assert_line --partial "Prediction held: a) 2."
+    [[ $(as_one_line "$output") == *"Prediction missed: you said c) a message, and status 1; the run says d) no message, and status 1."* ]]
+    assert_line --partial "Predictions: 1 of 2 predicted."
+}
+
+@test "--inject puts a fault of one's choosing in one stop's break, and refuses a call the program never makes" {
+    need_fault_injection
+    run --separate-stderr tour --inject write:ENOSPC charcopy
+    assert_success
+    assert_line --partial "Broken on purpose: the first call of write fails with ENOSPC"
+    assert_line --regexp '^\$ strace .* -e inject=write:error=ENOSPC:when=[0-9]+ -- .*charcopy < "\$numbers" > /dev/null$'
+    assert_line "! output error: No space left on device"
+    assert_line --partial "(a fault chosen with --inject: what the stop says of the program's reaction is about its own fault, EIO in the 2nd call of read)"
+    # accept, which charcopy never calls: refused from the trace of its run, and said so
+    run --separate-stderr tour --inject accept:EMFILE charcopy
+    assert_failure 2
+    assert_line "(refused: charcopy never calls accept in this command (the trace of its normal run has no such call))"
+    run ! grep -q '^\$ strace ' <<< "$output"
+    [ "$stderr" = "tour: --inject accept:EMFILE refused: charcopy never calls accept in this command (the trace of its normal run has no such call)" ]
+    # a third write that never comes: charcopy writes 8893 bytes in three
+    run --separate-stderr tour --inject write:EIO:4 charcopy
+    assert_failure 2
+    assert_line --partial "(refused: charcopy makes only 3 calls of write in this command"
+    # one stop, named; a fault strace takes
+    for args in "read:EIO fileio" "read:EIO charcopy spill" "read:EIO" "read charcopy" "read:ENOSUCH charcopy"; do
+        # shellcheck disable=SC2086 # the words of one case
+        run --separate-stderr tour --inject $args
+        assert_failure 2
+        [ -z "$output" ]
+        [[ $stderr == "tour: --inject "* ]]
+    done
+}
+
+@test "the README's --break example is the client stop's as the tour shows it now" {
+    need_fault_injection
+    run --separate-stderr tour --break client
+    assert_success
+    mask() { sed -E 's/0x[0-9a-f]+/0xADDR/g; s/\b[0-9]{4,}\b/N/g' | sed -E 's/htons\(N\)/htons(PORT)/g'; }
+    sed -n '/^## Break it/,/^## Install/p' "$ROOT/README.md" | sed -n '/^    With nothing listening/,/^$/p' |
+        sed -e 's/^    //' -e '/^$/d' | mask > "$BATS_TEST_TMPDIR/readme"
+    sed -n '/^With nothing listening/,/^$/p' <<< "$output" | sed '/^$/d' | mask > "$BATS_TEST_TMPDIR/tour"
+    [ "$(wc -l < "$BATS_TEST_TMPDIR/readme")" -ge 10 ]
+    # the same lines; in the same order, but for a command's lines to standard output and to
+    # standard error, whose order is the kernel's to choose
+    diff <(sort "$BATS_TEST_TMPDIR/readme") <(sort "$BATS_TEST_TMPDIR/tour")
+    diff <(grep -v '^! \|^error:' "$BATS_TEST_TMPDIR/readme") <(grep -v '^! \|^error:' "$BATS_TEST_TMPDIR/tour")
 }

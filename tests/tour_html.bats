@@ -44,7 +44,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     [ "$(grep -c -e '<details class="kernel">' -e '<strong>What the kernel saw:</strong>' "$page")" -eq 4 ]
     if strace -f -o /dev/null -- true 2> /dev/null; then
         # the PID stays with its call when a long line wraps
-        grep -qE '<div class="k">[0-9]+&nbsp;connect\([0-9]+, .* = -1 EINPROGRESS ' "$page"
+        grep -qE '<div class="k">[0-9]+&nbsp;connect\([0-9]+, .* =&nbsp;-1 EINPROGRESS ' "$page"
     fi
     # when and on what
     grep -q "<dt>Kernel</dt><dd>$(uname -sr)</dd>" "$page"
@@ -75,7 +75,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     tour_left_nothing "$mark"
 }
 
-@test "--html checks its target before any stop runs: a folder or an unwritable place is refused" {
+@test "--html checks its target before any stop runs: a folder, an unwritable place, a stop's name or a file it did not write is refused" {
     folder=$BATS_TEST_TMPDIR/pages
     mkdir "$folder"
     run --separate-stderr tour --html "$folder" farewell
@@ -99,6 +99,24 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
     run --separate-stderr tour --html "$page" farewell
     assert_success
     [ "$stderr" = $'tour: recording farewell\ntour: 1 stop recorded in '"$page" ]
+    # a page the tour wrote is replaced by the next
+    run --separate-stderr tour --html "$page" blank
+    assert_success
+    grep -q '<section class="stop" id="stop-blank">' "$page"
+
+    # A stop's or folder's name is not taken for the page's, whatever file has that name; nor
+    # is any file the tour did not write replaced. Nothing runs, and nothing changes.
+    echo "notes of my own" > spill
+    cp spill net
+    for target in spill --html=net "--html=$BATS_TEST_TMPDIR/net"; do
+        [[ $target == --* ]] || target=(--html "$target")
+        run --separate-stderr tour "${target[@]}" spill
+        assert_failure 2
+        assert_output ''
+        [[ $stderr == "tour: "* ]] && [[ $stderr != *recording* ]]
+        [ "$(cat spill net)" = $'notes of my own\nnotes of my own' ]
+    done
+    [[ $stderr == *"$BATS_TEST_TMPDIR/net exists and is not a page the tour wrote"* ]]
     tour_left_nothing "$mark"
 }
 
@@ -114,7 +132,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
         grep '^<div class="o">' "$page" | grep -B 1 '^<div class="o">Breakpoint 1, ' |
             grep -qx '<div class="o"><br></div>'
     fi
-    grep -qF "Each caller keeps the result in its own &#39;ret&#39;." "$page"
+    grep -qF "Each caller keeps the result in its own &#39;<code>ret</code>&#39;." "$page"
     tour_left_nothing "$mark"
 }
 
@@ -185,7 +203,7 @@ questions_of() {
     [ "$(grep -c '^<div class="predict"><p><strong>Predict:</strong> ' "$page")" -eq "$questions" ]
     [ "$(grep -c '<details class="answer"><summary>Answer</summary><p>Answer: ' "$page")" -eq "$questions" ]
     run ! grep -q '<details[^>]* open' "$page"
-    grep -qF '<p>Answer: a) first, first, second. (its lines &#39;... exit handler&#39;)</p></details></div>' "$page"
+    grep -qF '<p>Answer: a) first, first, second. (its lines &#39;<code>... exit handler</code>&#39;)</p></details></div>' "$page"
     # the question comes before the command it is about
     [ "$(grep -n 'Predict:</strong> In which order' "$page" | cut -d: -f1)" -lt \
         "$(grep -n '<div class="c">\$ [^ ]*/farewell</div>' "$page" | cut -d: -f1)" ]
@@ -201,4 +219,23 @@ questions_of() {
     mapfile -t samples < <(built_programs samples)
     [ "$(grep -o '<details class="answer"' "$dom" | wc -l)" -eq "$(questions_of farewell "${samples[@]}")" ]
     run ! grep -qE '<details class="answer"[^>]* open' "$dom"
+}
+
+@test "the page sets code in the code font, keeps strace's results beside their calls, and names how it was recorded" {
+    SYSZOO_TOUR_TRY=true run --separate-stderr tour --html "$page" --predict shellrun try
+    assert_success
+    # the options of the run, as given
+    grep -qF "<p>A recording of one run of <code>./tour --html $page --predict shellrun try</code>: " "$page"
+    # names from code: a command, a call, a variable, a quoted line; never as plain words
+    grep -qF '<code>ls</code>' "$page"
+    grep -qF '<code>system()</code>' "$page"
+    grep -qF '<p>The command in <code>SYSZOO_TOUR_TRY</code>:</p>' "$page"
+    grep -qF '&#39;<code>status ...</code>&#39;' "$page"
+    run ! grep -E '^<(p|div class="predict")>.*[ (](ls|system\(\)|SYSZOO_TOUR_TRY)[ ,.:)]' "$page"
+    # no run of padding pushes "= value" away from its call on a narrow screen
+    if strace -f -o /dev/null -- true 2> /dev/null; then
+        grep -qE '^<div class="k">[0-9]+&nbsp;[a-z_0-9]+\(.*\) =&nbsp;' "$page"
+        run ! grep -E '^<div class="k">.*( {2,}=| = )[^;]*</div>$' "$page"
+    fi
+    tour_left_nothing "$mark"
 }

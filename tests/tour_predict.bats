@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour's questions (--predict): answered at a terminal (a pseudo-terminal here), shown with
 # their answers without one, and decided by the run: stand-ins for programs change the answers.
-# ctest: TIMEOUT 480 PRIVATE_IPC port_5678 message_queue_0x12345
+# ctest: TIMEOUT 600 PRIVATE_IPC port_5678 message_queue_0x12345
 
 load helper
 
@@ -11,6 +11,7 @@ setup() {
 
 teardown() {
     tour_teardown
+    remove_nobody_folder
 }
 
 # The tour with arguments after --, on a terminal of its own, each prediction it asks for
@@ -38,13 +39,35 @@ stand_in() {
     assert_success
     assert_line "Prediction held: a) 2. (its line of output)"
     assert_line "Prediction missed: you said b) 1; the run says a) HAVE_MMAP. (its line of output)"
-    # z names no choice and is asked again; 0 is a number the choice "0" holds
+    # z names no choice and is asked again, saying what is accepted; 0 is a number the choice "0" holds
     [ "$(grep -o 'your prediction' <<< "$output" | wc -l)" -eq 4 ]
+    assert_line "(not a choice: type a letter from a to c, or a number one of them holds)"
     assert_line "Prediction held: a) 0. (the line 'status ...')"
     assert_line "Predictions: 2 of 3 predicted."
     # each question before its run, its verdict after
     [ "$(grep -n -m 1 '^Predict: value is 2' <<< "$output" | cut -d: -f1)" -lt \
         "$(grep -n -m 1 '^\$ .*oldstyle$' <<< "$output" | cut -d: -f1)" ]
+    tour_left_nothing "$mark"
+}
+
+@test "the README's example of --predict is a run of the tour: made again, it is the same" {
+    run tour_answered b 0 -- "$ROOT/tour" --predict farewell shellrun
+    assert_success
+    # from the first stop on, the programs' folder as the README shows it
+    local shown readme
+    shown=$(sed -n '/^-- farewell:/,$p' <<< "$output" | sed "s|$(shown_bin)/|build/bin/|g")
+    readme=$(awk '/missed and one held:$/ { on = 1; next }
+        on && /^    / { sub(/^    /, ""); print; started = 1; next }
+        on && started && /^$/ { print; next } started { exit }' "$ROOT/README.md")
+    [ -n "$readme" ]
+    diff <(echo "$readme") <(echo "$shown")
+}
+
+@test "Ctrl-C at a question ends the tour with the score of the questions the runs decided" {
+    run tour_answered a $'\x03' -- "$ROOT/tour" --predict farewell samples
+    assert_failure 130
+    assert_line "Prediction held: a) first, first, second. (its lines '... exit handler')"
+    assert_line "Predictions so far: 1 of 1 predicted."
     tour_left_nothing "$mark"
 }
 
@@ -118,4 +141,58 @@ stand_in() {
     run --separate-stderr tour --predict relay < /dev/null
     assert_success
     assert_line --regexp "^Answer: b\) 10\. "
+}
+
+# A build-info file naming stops of the test's own, in folder quiz: each NAME BODY pair a stop
+# file quiz/NAME.tour whose routine stop is BODY; the programs are the built ones.
+quiz_stops() {
+    local src=$BATS_TEST_TMPDIR/src
+    mkdir -p "$src/quiz"
+    export SYSZOO_BUILD_INFO=$BATS_TEST_TMPDIR/build-info
+    printf 'version\t0\npreset\tdefault\nsanitizers\tnone\nsource\t%s\nbin\t%s\nfolder\tquiz\tQuestions\n' \
+        "$src" "$BIN" > "$SYSZOO_BUILD_INFO"
+    while [ $# -gt 0 ]; do
+        printf 'summary "%s"\nstop() {\n%s\n}\n' "$1" "$2" > "$src/quiz/$1.tour"
+        printf 'program\t%s\tquiz\tquiz/%s.cpp\tnative\n' "$1" "$1" >> "$SYSZOO_BUILD_INFO"
+        shift 2
+    done
+}
+
+@test "a question declared to vary is asked and answered, and not scored" {
+    quiz_stops coin 'predict "Which?" "heads" "tails"; run_shown "echo tails"; answer tails "its line"' \
+        dice 'predict --varies "Which?" "heads" "tails"; run_shown "echo tails"; answer tails "its line"'
+    run tour_answered b b -- "$ROOT/tour" --predict
+    assert_success
+    assert_line "(its answer differs from run to run: it is not scored)"
+    [ "$(grep -c '^Prediction held: b) tails' <<< "$output")" -eq 2 ]
+    assert_line "Predictions: 1 of 1 predicted."
+}
+
+@test "the proof of the answers fails a question decided two ways, unless declared to vary, and one given away" {
+    # traced or not, decided otherwise
+    quiz_stops flip 'predict "Traced?" "0" "1"; run_shown "echo $syscalls"; answer "$(< "$work_dir/run.log")" "its line"' \
+        flipping 'predict --varies "Traced?" "0" "1"; run_shown "echo $syscalls"; answer "$(< "$work_dir/run.log")" "its line"' \
+        told 'say "It prints seven."; predict "What?" "7" "8"; run_shown "echo 7"; answer 7 "its line"' \
+        untold 'say "It prints a number."; predict "What?" "7" "8"; run_shown "echo 7"; answer 7 "its line"; say "Seven."'
+    SYSZOO_MARK=$mark run "$ROOT/tests/prove-answers" flip flipping told untold 3>&-
+    assert_failure 1
+    assert_line "FAILED flip: the runs disagree"
+    assert_line "ok     flipping: ab (declared to vary)"
+    assert_line "FAILED told: the stop says 'seven' before the answer"
+    assert_line "ok     untold: a"
+    assert_line "         plain:a plain:a plain:a plain:a plain:a syscalls:b syscalls:b pasted:a"
+}
+
+@test "a learner whose terminal only root may open (after su) still answers, and pauses without an error" {
+    nobody_checkout
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" '(your prediction|press Enter)' a '' a -- \
+        setpriv --reuid=65534 --regid=65534 --clear-groups env TMPDIR="$nobody_tmp/tmp" SYSZOO_BIN="$nobody_bin" \
+        "$nobody_root/tour" --predict --step farewell blank 3>&-
+    assert_success
+    refute_output --partial "Permission denied"
+    assert_line "Prediction held: a) first, first, second. (its lines '... exit handler')"
+    assert_line "Prediction held: a) 0. (the line 'status ...')"
+    assert_line "Predictions: 2 of 2 predicted."
+    [ -z "$(ls -A "$nobody_tmp/tmp")" ]
+    tour_left_nothing "$mark"
 }

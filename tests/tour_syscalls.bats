@@ -21,10 +21,11 @@ need_tracing() {
 }
 
 # The tour's output without its kernel blocks (from "What the kernel saw" to the blank line
-# that ends the stop) and with the names of its temporary files made alike.
+# that ends the stop, but for the stop's last command, which removes its files) and with the
+# names of its temporary files made alike.
 without_kernel_view() {
-    sed -e '/^What the kernel saw/,/^$/{/^$/!d}' \
-        -e 's/tour\.[A-Za-z0-9]\{6\}/tour.X/g; s/attrmark\.[A-Za-z0-9]\{6\}/attrmark.X/g'
+    sed -e '/^What the kernel saw/,/^$/{/^$/!{/^\$ rm /!d}}' \
+        -e 's/tour\.[A-Za-z0-9]\{6\}/tour.X/g; s/attrmark\.[A-Za-z0-9]\{6\}/attrmark.X/g; s/marked\.[A-Za-z0-9]\{6\}/marked.X/g'
 }
 
 @test "--syscalls shows each quick stop's lesson in its own calls, and nothing is left behind" {
@@ -75,6 +76,23 @@ exit_group(0) = ?' ]
     assert_success
     assert_line --regexp 'ioctl\(3, FS_IOC(32)?_SETFLAGS'
     [ "$(without_kernel_view <<< "$output")" = "$plain" ]
+    tour_left_nothing "$mark"
+}
+
+@test "the runs shown and the answers they decide are untraced: the same with --syscalls, the traced run apart and said so" {
+    need_tracing
+    # Traced, spill is refused a twentieth as often, and loadmeter's figures change: the runs
+    # that decide the answers must be the ones a learner gets by hand.
+    run --separate-stderr tour --predict spill loadmeter < /dev/null
+    assert_success
+    plain=$(grep '^Answer: ' <<< "$output")
+    assert_line --partial "Answer: d) 10000 or more."
+    run --separate-stderr tour --predict --syscalls spill loadmeter < /dev/null
+    assert_success
+    [ "$(grep '^Answer: ' <<< "$output")" = "$plain" ]
+    # the kernel's view comes from another run, and says so; spill's stop says why it differs
+    [ "$(grep -c '^What the kernel saw (the commands run once more, the program under strace; ' <<< "$output")" -eq 2 ]
+    tr '\n' ' ' <<< "$output" | grep -qF "Traced, spill is refused far fewer times than in the run above"
     tour_left_nothing "$mark"
 }
 
@@ -149,12 +167,12 @@ answer_at() {
     command -v script > /dev/null || skip "script (bsdutils) is not installed"
     # Enter after farewell, q after test (the tour's order): blank is never shown.
     step_tour farewell blank test
-    answer_at 'press Enter for the next stop, q to quit' 1 ''
-    answer_at 'press Enter for the next stop, q to quit' 2 q
+    answer_at 'press Enter for the next stop, r to run this stop again, q to quit' 1 ''
+    answer_at 'press Enter for the next stop, r to run this stop again, q to quit' 2 q
     exec 4>&-
     wait_bounded "$step_pid" 30
     tr -d '\r' < "$out" > "$out.lines"
-    [ "$(grep -c 'press Enter for the next stop, q to quit' "$out.lines")" -eq 2 ]
+    [ "$(grep -c 'press Enter for the next stop, r to run this stop again, q to quit' "$out.lines")" -eq 2 ]
     grep -q '^-- farewell' "$out.lines"
     grep -q '^-- test' "$out.lines"
     run ! grep -q '^-- blank' "$out.lines"
@@ -173,12 +191,54 @@ answer_at() {
     command -v script > /dev/null || skip "script (bsdutils) is not installed"
     step_tour catcher blank
     answer_at '^-- catcher' 1 '' # typed ahead, while catcher waits for its signals
-    answer_at 'press Enter for the next stop, q to quit' 1 q
+    answer_at 'press Enter for the next stop, r to run this stop again, q to quit' 1 q
     exec 4>&-
     wait_bounded "$step_pid" 30
     tr -d '\r' < "$out" > "$out.lines"
     grep -q '(the tour ends here, as asked)' "$out.lines"
     run ! grep -q '^-- blank' "$out.lines"
+    tour_left_nothing "$mark"
+}
+
+@test "--step=command also pauses before each command; r runs the stop again, whatever it has started, and q quits" {
+    # catcher: its command, then r where it waits for its signals; once more: its command, q
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' '' r '' q -- \
+        "$ROOT/tour" --step=command catcher blank 3>&-
+    assert_success
+    [ "$(grep -c '^(press Enter to run the next command, r to run this stop again, q to quit)' <<< "$output")" -eq 4 ]
+    [ "$(grep -c '^-- catcher' <<< "$output")" -eq 2 ]
+    [ "$(grep -c '^\$ .*/catcher &$' <<< "$output")" -eq 2 ]
+    refute_output --partial "received SIGUSR" # the rest of the first run was left, nothing of it shown
+    assert_line "(the stop once more, as asked)"
+    assert_line "(the tour ends here, as asked)"
+    refute_output --partial "-- blank"
+    tour_left_nothing "$mark"
+    # after a stop: r runs it again, Enter goes on
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' r '' -- \
+        "$ROOT/tour" --step farewell blank 3>&-
+    assert_success
+    [ "$(grep -c '^second exit handler$' <<< "$output")" -eq 2 ]
+    assert_line "status 0"
+    tour_left_nothing "$mark"
+}
+
+@test "--syscalls with --step=command: the run once more waits for no Enter, and the file it shares is its own" {
+    need_tracing
+    # the temporary files of the commands, shown and run once more, where they can be counted
+    export TMPDIR=$BATS_TEST_TMPDIR/tmp
+    mkdir "$TMPDIR"
+    # charcopy shows seven commands, the last its rm: an Enter before each
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' '' '' '' '' '' '' '' -- \
+        "$ROOT/tour" --step=command --syscalls charcopy 3>&-
+    assert_success
+    [ "$(grep -c '^(press Enter to run the next command, r to run this stop again, q to quit)' <<< "$output")" -eq 7 ]
+    refute_output --partial "(the tour ends here, as asked)"
+    # the run once more ran every command up to the view: its reads of the numbers are there
+    assert_line --regexp '^  [0-9]+ +read\(0, ".*"\.\.\., 4096\) += 4096$'
+    # the shown run's file was there for its last command, and every file made is gone
+    assert_line --regexp '^\$ rm "\$numbers"$'
+    refute_output --partial "No such file"
+    [ -z "$(ls -A "$TMPDIR")" ]
     tour_left_nothing "$mark"
 }
 

@@ -4,6 +4,9 @@
 #   predict QUESTION CHOICE...   before the run that decides it. A choice that starts with a
 #                                number or a range of numbers ("3", "2 to 5", "4 or more",
 #                                "fewer than 10", "none") also takes a learner's number.
+#   predict --varies QUESTION CHOICE...
+#                                the same, for a question whose answer differs from run to run
+#                                (the scheduler's choice, a time): asked and answered, not scored.
 #   answer RIGHT WHERE           after that run: RIGHT is the choice that held, or a number that
 #                                falls in one; WHERE points at the line of the run that decides it.
 # With --predict and a terminal on standard input the learner answers (a letter, or a number),
@@ -12,20 +15,30 @@
 
 predicting=0 # 1 under --predict
 learner=     # 1 when a person answers: --predict, on the terminal, with a terminal on input
-asked=0 predicted=0
-question_open=0 question_choices=() question_guess=''
+asked=0 predicted=0 judged=0 # questions asked, predictions that held, verdicts given
+question_open=0 question_choices=() question_guess='' question_varies=0
 
 predict() {
     [ "$predicting" -eq 1 ] || [ "$medium" = html ] || return 0
+    question_varies=0
+    [ "$1" = --varies ] && { question_varies=1; shift; }
     question_open=1 question_choices=("${@:2}") question_guess=''
     emit question "$@"
+    if [ "$question_varies" -eq 1 ]; then
+        emit varies # shown by no renderer: for the proof of the answers (tests/prove-answers)
+        note "(its answer differs from run to run: it is not scored)"
+    fi
     [ -n "$learner" ] || return 0
-    asked=$((asked + 1))
+    [ "$question_varies" -eq 1 ] || asked=$((asked + 1))
     local reply tries
     for (( tries = 0; tries < 5; tries++ )); do
         emit prompt "your prediction: a letter$(any_range && echo ', or a number')"
-        IFS= read -r reply < /dev/stdin || return 0 # no more input: the question stays unanswered
+        # The terminal as the tour has it: reopened by its name it may be out of reach (a terminal
+        # of root's, where su made the learner another user).
+        IFS= read -r reply || return 0 # no more input: the question stays unanswered
         question_guess=$(reply_choice "$reply") && return 0
+        emit note "(not a choice: type a letter from a to ${letters:${#question_choices[@]}-1:1}$(
+            any_range && echo ', or a number one of them holds'))"
     done
 }
 
@@ -44,15 +57,22 @@ answer() {
     elif [ -z "$question_guess" ]; then
         verdict=unanswered
     elif [ "$question_guess" -eq "$right" ]; then
-        verdict=held predicted=$((predicted + 1))
+        verdict=held
+        [ "$question_varies" -eq 1 ] || predicted=$((predicted + 1))
     else
         verdict=missed
     fi
+    [ -n "$learner" ] && [ "$question_varies" -eq 0 ] && judged=$((judged + 1))
     emit answer "$verdict" "$(choice_text "$right")" "$(choice_text "$question_guess")" "$2"
 }
 
 score() { # at the end of the tour
     [ -n "$learner" ] && [ "$asked" -gt 0 ] && emit score "$predicted" "$asked"
+    return 0
+}
+
+score_so_far() { # when the tour is interrupted: the questions the runs decided until then
+    [ -n "$learner" ] && [ "$judged" -gt 0 ] && printf 'Predictions so far: %d of %d predicted.\n' "$predicted" "$judged"
     return 0
 }
 

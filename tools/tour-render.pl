@@ -7,8 +7,10 @@
 # Events: intro, folder NAME TITLE, stop NAME SUMMARY, source FILE POINTER PATH, say TEXT,
 # note TEXT, command TEXT [ASIDE], out/err/server LINE, out-part/out-end (and err-, server-)
 # for a line that arrives in pieces, status N, kernel-begin, kcommand TEXT, kline LINE,
-# kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
-# meta LABEL VALUE (labels style and command are the page's own), end; for --predict: question
+# unordered N (the next N lines' order between standard output and standard error is not
+# known), kmore N, kleft TEXT, knote TEXT, kernel-end, kernel-absent TEXT, stop-end, ask PROMPT,
+# meta LABEL VALUE (labels style and command are the page's own), code-words NAME... (the
+# page's: names to set as code), end; for --predict: question
 # TEXT CHOICE..., prompt TEXT, answer VERDICT RIGHT GUESS WHERE (VERDICT held, missed,
 # unanswered, shown or undecided), score RIGHT ASKED; for --break: break-begin CALL ERRNO WHEN,
 # break-result TEXT, break-absent TEXT, break-none TEXT, break-end. HTML escaping happens here,
@@ -16,6 +18,7 @@
 use strict;
 use warnings;
 use POSIX ();
+use Config ();
 $| = 1;
 binmode STDIN;
 binmode STDOUT;
@@ -28,18 +31,50 @@ my ($bold, $dim, $red, $cyan, $plain) = ('') x 5;
 ($bold, $dim, $red, $cyan, $plain) = ("\e[1m", "\e[2m", "\e[31m", "\e[36m", "\e[0m")
     if $medium eq 'terminal' && -t STDOUT && !length($ENV{NO_COLOR} // '');
 
-# Sentences wrapped at 96 columns after the last space that fits, trailing spaces dropped.
+# The width sentences are wrapped to: a terminal's own, asked again for each sentence (the
+# window may have been resized), up to 96 columns, which read best; 96 in a pipe or a file.
+my $widest = 96;
+sub text_width {
+    local $!; # asking is no error: a failed write's reason, told at the end of the event, stays
+    my $size = "\0" x 8;
+    return $widest unless $medium eq 'terminal' && -t STDOUT && ioctl(STDOUT, 0x5413, $size); # TIOCGWINSZ
+    my (undef, $columns) = unpack 'S S', $size;
+    return $columns > 0 && $columns < $widest ? $columns : $widest;
+}
+
+# Sentence $1 wrapped after the last space that fits, never inside a word (a word longer than
+# a line has a line of its own), trailing spaces dropped. $2 columns of the first line are taken
+# already (by a heading such as "Predict: "); the lines after it start with $3 spaces.
 sub wrapped {
-    my ($text) = @_;
-    my $out = '';
-    while (length $text > 96) {
-        my $cut = rindex(substr($text, 0, 96), ' ');
-        my $line = $cut < 0 ? substr($text, 0, 96, '') : substr($text, 0, $cut + 1, '');
-        $line =~ s/ +$//;
-        $out .= "$line\n";
+    my ($text, $lead, $indent) = @_;
+    ($lead, $indent) = ($lead // 0, $indent // 0);
+    my $width = text_width();
+    my $decoded = utf8::decode($text); # columns are characters; a line that is not UTF-8 counts bytes
+    my ($out, $room) = ('', $width - $lead);
+    if ($room < $width / 3) { # a heading too long for the rest of its line: the text starts below it
+        ($out, $room) = ("\n" . ' ' x $indent, $width - $indent);
+    }
+    while (length $text > $room) {
+        my $cut = rindex($text, ' ', $room);
+        $cut = index($text, ' ', $room) if $cut <= 0;
+        last if $cut < 0;
+        $out .= substr($text, 0, $cut) =~ s/ +$//r . "\n" . ' ' x $indent;
+        substr($text, 0, $cut + 1, '');
+        $text =~ s/^ +//;
+        $room = $width - $indent;
     }
     $text =~ s/ +$//;
-    return "$out$text\n";
+    $out .= "$text\n";
+    utf8::encode($out) if $decoded;
+    return $out;
+}
+
+# A heading or a remark in parentheses (a note, a result): one line in a pipe or a file, as it always was,
+# whatever its length; on a terminal, wrapped as a sentence is.
+sub fitted {
+    my ($text, @how) = @_;
+    local $!; # as in text_width
+    return -t STDOUT ? wrapped($text, @how) =~ s/\n$//r : $text;
 }
 
 # The verdict on a prediction, in words; RIGHT and GUESS are choices as "b) 3".
@@ -59,6 +94,11 @@ sub ordinal {
     return "$n$suffix";
 }
 
+# Before N lines read from both streams at once: which was written first is not known.
+sub unordered_text {
+    "the next $_[0] lines came on standard output and standard error at once: their order between the two is not known";
+}
+
 sub break_heading { 'the ' . ($_[2] == 1 ? 'first' : ordinal($_[2])) . " call of $_[0] fails with $_[1]" }
 
 my %mid_line; # stream kind => a part of a line is out, its end is not
@@ -74,40 +114,41 @@ sub terminal_line {
 
 my %terminal = (
     intro => sub {
-        print "${bold}A tour of syszoo: each stop runs a program and says what to watch.$plain\n";
-        print "${dim}Commands start with \$; lines marked ! are standard error.$plain\n";
+        print $bold, fitted('A tour of syszoo: each stop runs a program and says what to watch.'), "$plain\n";
+        print $dim, fitted('Commands start with $; lines marked ! are standard error.'), "$plain\n";
     },
-    folder => sub { print "\n$bold== $_[1] ($_[0]/) ==$plain\n" },
-    stop => sub { print "\n$bold-- $_[0]: $_[1] --$plain\n" },
-    source => sub { print "${dim}Source: $_[0]: $_[1]$plain\n" },
+    folder => sub { print "\n$bold", fitted("== $_[1] ($_[0]/) =="), "$plain\n" },
+    stop => sub { print "\n$bold", fitted("-- $_[0]: $_[1] --"), "$plain\n" },
+    source => sub { print $dim, fitted("Source: $_[0]: $_[1]"), "$plain\n" },
     say => sub { print wrapped($_[0]) },
-    note => sub { print "$dim$_[0]$plain\n" },
+    note => sub { print $dim, fitted($_[0]), "$plain\n" },
     command => sub {
         print @_ > 1 ? "$cyan\$ $_[0]$plain   $dim$_[1]$plain\n" : "$cyan\$ $_[0]$plain\n";
     },
     status => sub { print "$dim(exit status $_[0])$plain\n" },
+    unordered => sub { print "$dim(", unordered_text($_[0]), ")$plain\n" },
     'kernel-begin' => sub {
-        print "${bold}What the kernel saw$plain ${dim}(strace, only the calls that carry the lesson)$plain\n";
+        print "${bold}What the kernel saw$plain ${dim}(the commands run once more, the program under strace; only the calls that carry the lesson)$plain\n";
     },
     kcommand => sub { print "  \$ $_[0]\n" },
     kline => sub { print "  $_[0]\n" },
     kmore => sub { print "  $dim\xE2\x80\xA6 $_[0] more like this$plain\n" },
     kleft => sub { print "  $dim(left out: $_[0])$plain\n" },
-    knote => sub { print "  $dim($_[0])$plain\n" },
+    knote => sub { print "  $dim", fitted("($_[0])", 2, 3), "$plain\n" },
     'kernel-absent' => sub { print "${bold}What the kernel saw:$plain $dim$_[0]$plain\n" },
-    ask => sub { print "\n$dim($_[0])$plain " },
+    ask => sub { print "\n$dim", fitted("($_[0])"), "$plain " },
     question => sub {
         my ($text, @choices) = @_;
-        print "${bold}Predict:$plain ", wrapped($text);
+        print "${bold}Predict:$plain ", wrapped($text, length 'Predict: ');
         printf "  %s) %s\n", chr(97 + $_), $choices[$_] for 0 .. $#choices;
     },
-    prompt => sub { print "$dim($_[0])$plain > " },
+    prompt => sub { print $dim, fitted("($_[0])"), "$plain > " },
     answer => sub { print $bold, wrapped(verdict_text(@_)) =~ s/\n$//r, "$plain\n" },
     score => sub { print "\n${bold}Predictions: $_[0] of $_[1] predicted.$plain\n" },
-    'break-begin' => sub { print "${bold}Broken on purpose:$plain ", wrapped(break_heading(@_) . ', under strace:') },
-    'break-result' => sub { print "$dim($_[0])$plain\n" },
+    'break-begin' => sub { print "${bold}Broken on purpose:$plain ", wrapped(break_heading(@_) . ', under strace:', length 'Broken on purpose: ') },
+    'break-result' => sub { print $dim, fitted("($_[0])"), "$plain\n" },
     'break-absent' => sub { print "${bold}Broken on purpose:$plain $dim$_[0]$plain\n" },
-    'break-none' => sub { print "${bold}Broken on purpose:$plain ", wrapped("nothing: $_[0]") },
+    'break-none' => sub { print "${bold}Broken on purpose:$plain ", wrapped("nothing: $_[0]", length 'Broken on purpose: ') },
     end => sub { print "\n${bold}End of the tour.$plain\n" },
 );
 for my $kind (qw(out err server)) {
@@ -146,6 +187,30 @@ sub html_text {
         }
     }
     return $out;
+}
+
+# The words of code in the tour's sentences, set in the page's code font (in its sans-serif
+# text "ls" would read as "Is"): a quoted phrase (a command or a line as a program prints it), a
+# call as name() or name(ARGS), an identifier with an underscore or a digit (my_exit1, SO_ERROR, task2), a path,
+# a hexadecimal number, an option, an errno or signal name, and the names of the programs (event
+# code-words) and of the commands the tour runs.
+my %code_word = map { $_ => 1 } keys %!, (map {"SIG$_"} split ' ', $Config::Config{sig_name}),
+    qw(main ls kill grep sh bash strace gdb ipcrm ipcs);
+my $code_re = qr{ (?<![\w'])'([^'\n]+)'(?!\w)
+    | (?<![\w/.-]) ( \w+\([^()\n]*\) | [A-Za-z]\w*(?:_\w*|[a-z]\d)\w* | 0x[0-9A-Fa-f]+
+        | /(?:[\w.*-]+(?:/[\w.*-]*)*)? | --?[A-Za-z][\w-]* | [A-Za-z]\w* ) (?![\w/-]) }x;
+sub prose_html {
+    my ($text) = @_;
+    my ($out, $at) = ('', 0);
+    while ($text =~ /$code_re/g) {
+        my ($quoted, $word, $start) = ($1, $2, defined $1 ? $-[1] : $-[2]);
+        # a plain word is code only when it is a name the tour knows
+        next if defined $word && $word =~ /^[A-Za-z]+$/ && !$code_word{$word};
+        my $code = $quoted // $word;
+        $out .= html_text(substr $text, $at, $start - $at) . '<code>' . html_text($code) . '</code>';
+        $at = $start + length $code;
+    }
+    return $out . html_text(substr $text, $at);
 }
 
 my ($body, @contents, @meta, $source_path, $source_name, $folder_open) = ('');
@@ -197,52 +262,60 @@ my %html = (
         $body .= sprintf qq(<p class="src">Source: <code>%s</code>: %s</p>\n), html_text($_[0]), html_text($_[1]);
         ($source_name, $source_path) = ($_[0], $_[2]);
     },
-    say => sub { $body .= '<p>' . html_text($_[0]) . "</p>\n" },
-    note => sub { $body .= '<p class="note">' . html_text($_[0]) . "</p>\n" },
+    say => sub { $body .= '<p>' . prose_html($_[0]) . "</p>\n" },
+    note => sub { $body .= '<p class="note">' . prose_html($_[0]) . "</p>\n" },
     command => sub {
         $body .= '<div class="c">$ ' . html_text($_[0]);
         $body .= '<span class="aside">   ' . html_text($_[1]) . '</span>' if @_ > 1;
         $body .= "</div>\n";
     },
     status => sub { $body .= '<div class="st">(exit status ' . html_text($_[0]) . ")</div>\n" },
-    'kernel-begin' => sub { $body .= qq(<details class="kernel"><summary>What the kernel saw</summary>\n) },
+    unordered => sub { $body .= '<div class="st">(' . html_text(unordered_text($_[0])) . ")</div>\n" },
+    'kernel-begin' => sub {
+        $body .= qq(<details class="kernel"><summary>What the kernel saw</summary>\n);
+        $body .= qq(<div class="km">(the commands run once more, the program under strace)</div>\n);
+    },
     kcommand => sub { $body .= '<div class="kc">$ ' . html_text($_[0]) . "</div>\n" },
     kline => sub { # the PID stays with the call it made, however the line wraps
         my ($pid, $call) = $_[0] =~ /^(\d+) +(.*)$/s ? ($1, $2) : ('', $_[0]);
-        $body .= '<div class="k">' . ($pid eq '' ? '' : "$pid&nbsp;") . html_text($call) . "</div>\n";
+        # strace's padding before the result lines up a terminal's columns; on a narrow page it
+        # would push "= value" onto a line of its own; "=" stays with the value
+        my $result = $call =~ s/ += ([^"]*)$//s ? ' =&nbsp;' . html_text($1) : '';
+        $body .= '<div class="k">' . ($pid eq '' ? '' : "$pid&nbsp;") . html_text($call) . "$result</div>\n";
     },
     kmore => sub { $body .= '<div class="km">&#x2026; ' . html_text($_[0]) . " more like this</div>\n" },
     kleft => sub { $body .= '<div class="km">(left out: ' . html_text($_[0]) . ")</div>\n" },
-    knote => sub { $body .= '<div class="km">(' . html_text($_[0]) . ")</div>\n" },
+    knote => sub { $body .= '<div class="km">(' . prose_html($_[0]) . ")</div>\n" },
     'kernel-end' => sub { $body .= "</details>\n" },
     'kernel-absent' => sub {
-        $body .= '<p class="note"><strong>What the kernel saw:</strong> ' . html_text($_[0]) . "</p>\n";
+        $body .= '<p class="note"><strong>What the kernel saw:</strong> ' . prose_html($_[0]) . "</p>\n";
     },
     ask => sub { print STDERR "($_[0]) " },
     # The answer is folded away where the question is, closed: a reader predicts first.
     question => sub {
         my ($text, @choices) = @_;
-        $body .= '<div class="predict"><p><strong>Predict:</strong> ' . html_text($text) . qq(</p>\n<ol type="a">);
-        $body .= '<li>' . html_text($_) . '</li>' for @choices;
+        $body .= '<div class="predict"><p><strong>Predict:</strong> ' . prose_html($text) . qq(</p>\n<ol type="a">);
+        $body .= '<li>' . prose_html($_) . '</li>' for @choices;
         $body .= "</ol>\n$answer_slot</div>\n";
     },
     answer => sub {
-        my $shown = html_text(verdict_text(@_));
+        my $shown = prose_html(verdict_text(@_));
         $body =~ s/\Q$answer_slot\E/<details class="answer"><summary>Answer<\/summary><p>$shown<\/p><\/details>/;
     },
     'break-begin' => sub {
         $body .= '<div class="break"><p><strong>Broken on purpose:</strong> '
             . html_text(break_heading(@_)) . ", under strace:</p>\n";
     },
-    'break-result' => sub { $body .= '<p class="note">(' . html_text($_[0]) . ")</p>\n" },
+    'break-result' => sub { $body .= '<p class="note">(' . prose_html($_[0]) . ")</p>\n" },
     'break-end' => sub { $body .= "</div>\n" },
     'break-absent' => sub {
-        $body .= '<p class="note"><strong>Broken on purpose:</strong> ' . html_text($_[0]) . "</p>\n";
+        $body .= '<p class="note"><strong>Broken on purpose:</strong> ' . prose_html($_[0]) . "</p>\n";
     },
     'break-none' => sub {
-        $body .= '<p class="note"><strong>Broken on purpose:</strong> nothing: ' . html_text($_[0]) . "</p>\n";
+        $body .= '<p class="note"><strong>Broken on purpose:</strong> nothing: ' . prose_html($_[0]) . "</p>\n";
     },
     meta => sub { push @meta, [@_] },
+    'code-words' => sub { $code_word{$_} = 1 for @_ },
     end => sub { },
 );
 for my $kind (qw(out err server)) {
@@ -265,11 +338,12 @@ sub write_page {
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <meta name="color-scheme" content="light dark">
+<meta name="generator" content="syszoo tour">
 HEAD
     printf $page "<title>A tour of syszoo, recorded %s</title>\n", html_text($m{Recorded} // '');
     print $page "<style>\n$css\n</style>\n</head>\n<body>\n<header>\n<h1>A tour of syszoo</h1>\n";
-    # The command that recorded it: ./tour --html in a clone, as the meta "command" says otherwise.
-    print $page '<p>A recording of one run of <code>', html_text($m{command} // './tour --html'), '</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded during that run, and the program&#39;s source follows.</p>', "\n";
+    # The command that recorded it, its options included, as the meta "command" gives it.
+    print $page '<p>A recording of one run of <code>', html_text($m{command} // './tour --html'), '</code>: every command was run for real, and what follows is what it printed, as it printed it, on the machine below. Commands start with $; lines marked ! are standard error, [server] marks the server&#39;s own terminal. Under each stop, &#8220;What the kernel saw&#8221; holds the system calls strace recorded when the stop&#39;s commands ran once more, traced, after the run shown, and the program&#39;s source follows.</p>', "\n";
     print $page qq(<dl class="meta">\n);
     for my $entry (grep { $_->[0] !~ /^(style|command)$/ } @meta) {
         printf $page "<dt>%s</dt><dd>%s</dd>\n", html_text($entry->[0]), html_text($entry->[1]);

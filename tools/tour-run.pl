@@ -1,11 +1,14 @@
 #!/usr/bin/perl
 # For ./tour: runs one shown command line with bash and turns what it prints into the tour's
-# events, in the order they arrive: "out LINE" and "err LINE" (or "KIND LINE" for both with
-# --merge KIND), "out-part TEXT" for the start of a line that has not ended yet (or of a long
-# one), then "out-end TEXT"; a backslash or tab in a line is written \\ or \t, as ./tour says.
-# One process reads both streams, so lines that reach it at different moments keep their order;
-# lines waiting on both at once are shown standard error first, a guess (see the loop) that can
-# put a line flushed to standard output just before one to standard error after it. Options:
+# events: "out LINE" and "err LINE" (or "KIND LINE" for both with --merge KIND), "out-part TEXT"
+# for the start of a line that has not ended yet (or of a long one), then "out-end TEXT"; a
+# backslash or tab in a line is written \\ or \t, as ./tour says.
+# Standard output and standard error are two pipes (or a pseudo-terminal and a pipe), and the
+# order of writes to two pipes cannot be read back from them: the lines are passed on in groups,
+# each ending at a moment when nothing waits on either stream, so that all a group holds was
+# written before all that follows. A group that holds lines of both streams is preceded by
+# "unordered N" (its N lines' order between the two streams is not known), unless a trace of the
+# run (--trace) orders them: then they come in the order of the writes it shows. Options:
 #   --pty          standard output (and with --merge, standard error) is a pseudo-terminal:
 #                  the command's stdio then writes each line as it ends, as on a terminal
 #   --merge KIND   standard output and standard error as one stream, each line "KIND LINE"
@@ -13,12 +16,20 @@
 #   --status       a "status N" event when the command ends with N other than 0
 #   --show-if RE   events only when the first line matches Perl regular expression RE (a
 #                  server that got its address); the log has every line all the same
+#   --trace FILE   the command writes an strace log to FILE (-f -q -y, whole strings, the
+#                  writes and the calls that make or end processes among its calls): every
+#                  event waits for the end, and lines of both streams read at once are put in
+#                  the order of their writes there
+#   --failed CALLS with --trace: the lines that strace -f -q -Z -e trace=CALLS would have written
+#                  to standard error in that run (the failed calls of CALLS as it shows them
+#                  without -y and -s, the signals, each process's end) are shown as standard
+#                  error's, each at its place among the writes
 # The exit status is the command's (128 + N when signal N ended it).
 use strict;
 use warnings;
 use POSIX qw(:sys_wait_h :termios_h :fcntl_h);
 
-my ($pty, $merge, $log, $status_event, $show_if) = (0, undef, undef, 0, undef);
+my ($pty, $merge, $log, $status_event, $show_if, $trace, $failed) = (0, undef, undef, 0, undef, undef, undef);
 while (@ARGV && $ARGV[0] =~ /^--/) {
     my $option = shift @ARGV;
     last if $option eq '--';
@@ -27,6 +38,8 @@ while (@ARGV && $ARGV[0] =~ /^--/) {
     elsif ($option eq '--log') { $log = shift @ARGV }
     elsif ($option eq '--status') { $status_event = 1 }
     elsif ($option eq '--show-if') { $show_if = shift @ARGV }
+    elsif ($option eq '--trace') { $trace = shift @ARGV }
+    elsif ($option eq '--failed') { $failed = shift @ARGV }
     else { die "tour-run: unknown option $option\n" }
 }
 my $command = shift @ARGV;
@@ -47,18 +60,19 @@ sub open_pty {
     my $number = pack 'I', 0;
     ioctl($master, 0x40045431, $unlock) or return;    # TIOCSPTLCK
     ioctl($master, 0x80045430, $number) or return;    # TIOCGPTN
-    sysopen(my $slave, '/dev/pts/' . unpack('I', $number), O_RDWR | O_NOCTTY) or return;
+    my $name = '/dev/pts/' . unpack('I', $number);
+    sysopen(my $slave, $name, O_RDWR | O_NOCTTY) or return;
     my $mode = POSIX::Termios->new;
     if ($mode->getattr(fileno $slave)) { # lines end in \n, not \r\n; nothing echoed
         $mode->setoflag($mode->getoflag & ~OPOST);
         $mode->setlflag($mode->getlflag & ~(ECHO | ICANON));
         $mode->setattr(fileno $slave, TCSANOW);
     }
-    return ($master, $slave);
+    return ($master, $slave, $name);
 }
 
-my ($out_read, $out_write, $err_read, $err_write);
-($out_read, $out_write) = open_pty() if $pty;
+my ($out_read, $out_write, $err_read, $err_write, $pty_name);
+($out_read, $out_write, $pty_name) = open_pty() if $pty;
 pipe($out_read, $out_write) or die "tour-run: pipe: $!\n" unless $out_write;
 pipe($err_read, $err_write) or die "tour-run: pipe: $!\n" unless defined $merge;
 
@@ -68,7 +82,12 @@ if ($child == 0) {
     open STDOUT, '>&', $out_write or die "tour-run: $!\n";
     open STDERR, '>&', (defined $merge ? $out_write : $err_write) or die "tour-run: $!\n";
     close $_ for grep { defined } $out_read, $err_read, $out_write, $err_write;
-    exec { $shell } 'bash', '-c', $command or die "tour-run: $shell: $!\n";
+    # As a shell at a prompt runs it: the shell forks each program of the line. Given the line
+    # alone, bash -c would replace itself with the last program, whose page faults and memory
+    # would then include the shell's own start-up (loadmeter's figures, say); the exit after it
+    # keeps the shell. In POSIX mode a shell that is not interactive does not report a program
+    # ended by a signal on its standard error, which is the program's: the tour says it itself.
+    exec { $shell } 'bash', '--posix', '-c', "$command\nexit \$?" or die "tour-run: $shell: $!\n";
 }
 close $out_write;
 close $err_write if $err_write;
@@ -76,7 +95,11 @@ close $err_write if $err_write;
 my %kind = (fileno $out_read => $merge // 'out');
 $kind{ fileno $err_read } = 'err' if $err_read;
 my %handle = map { fileno $_ => $_ } grep { defined } $out_read, $err_read;
-my %pending = map { $_ => '' } keys %handle; # the start of a line, already shown as out-part
+my %pending = map { $_ => '' } keys %handle; # the start of a line, already read as a part
+my %offset = map { $_ => 0 } keys %handle;   # bytes of the stream read so far
+# What each stream is, as strace -y names a descriptor: "pipe:[INODE]", or the terminal's path.
+my %named = (fileno $out_read => $pty_name // 'pipe:[' . (stat $out_read)[1] . ']');
+$named{ fileno $err_read } = 'pipe:[' . (stat $err_read)[1] . ']' if $err_read;
 
 # Events wait here until the first line decides whether they are shown (--show-if).
 my ($shown, @held) = (defined $show_if ? undef : 1);
@@ -105,18 +128,49 @@ sub event {
     elsif ($shown) { put(@events) }
 }
 
-sub emit_line {
-    my ($fd, $line) = @_;
-    event($kind{$fd}, $line, $line);
-    print $log_fh "$line\n" if $log_fh;
+# A piece of a stream as read: {fd, kind => line (a whole line), part (the start of one) or end
+# (its rest), text, line (the whole line, for line and end), at (its first byte's offset)}.
+my @group;      # pieces read since the last moment nothing waited on either stream
+my @later;      # with --trace: the groups, each a reference to its pieces, until the end
+
+sub piece_event {
+    my ($p) = @_;
+    my $kind = $kind{ $p->{fd} } . ($p->{kind} eq 'line' ? '' : "-$p->{kind}");
+    event($kind, $p->{text}, $p->{line});
+    print $log_fh "$p->{line}\n" if $log_fh && defined $p->{line};
 }
 
-# The rest of a line whose start went out as out-part.
-sub end_line {
-    my ($fd, $rest) = @_;
-    event("$kind{$fd}-end", $rest, "$pending{$fd}$rest");
-    print $log_fh "$pending{$fd}$rest\n" if $log_fh;
-    $pending{$fd} = '';
+sub lines_of { scalar grep { $_->{kind} ne 'part' } @_ }
+
+# Shows a group: in the order it was read, with "unordered N" first when it holds both streams.
+sub show_group {
+    my @pieces = @_;
+    my %fds = map { $_->{fd} => 1 } @pieces;
+    put("unordered\t" . lines_of(@pieces) . "\n") if keys %fds > 1 && (!defined $shown || $shown);
+    piece_event($_) for @pieces;
+}
+
+sub end_group {
+    return unless @group;
+    if (defined $trace) { push @later, [@group] }
+    else { show_group(@group) }
+    @group = ();
+}
+
+# True when nothing waits to be read on either stream at this moment.
+sub nothing_waiting {
+    my $ready = '';
+    vec($ready, $_, 1) = 1 for keys %handle;
+    my $n;
+    do { $n = select($ready, undef, undef, 0) } while $n < 0 && $!{EINTR};
+    return $n == 0;
+}
+
+sub take {
+    my ($fd, $kind, $text, $line) = @_;
+    my $size = length($text) + ($kind eq 'part' ? 0 : 1);
+    push @group, { fd => $fd, kind => $kind, text => $text, line => $line, at => $offset{$fd} };
+    $offset{$fd} += $size;
 }
 
 while (%handle) {
@@ -125,16 +179,15 @@ while (%handle) {
     my $n = select($ready, undef, undef, undef);
     next if $n < 0 && $!{EINTR};
     die "tour-run: select: $!\n" if $n < 0;
-    # Standard error first when both have something: its lines are written at once, while
-    # standard output into a pipe usually waits in stdio's buffer, so they are usually the older
-    # ones. Not always: standard output on a pseudo-terminal, or flushed by the program, may
-    # have been written first, and nothing here can tell (the client's order rests on this).
-    for my $fd (sort { ($kind{$b} eq 'err') <=> ($kind{$a} eq 'err') } keys %handle) {
+    # Within a group the order between the streams is not known, and the group says so: standard
+    # error's pieces are taken first, as its lines are written at once and so are often older.
+    for my $fd (sort { ($kind{$b} eq 'err') <=> ($kind{$a} eq 'err') || $a <=> $b } keys %handle) {
         next unless vec($ready, $fd, 1);
         my $got = sysread($handle{$fd}, my $data, 65536);
         next if !defined $got && $!{EINTR};
         if (!$got) { # the end (EIO: a pseudo-terminal that nobody holds any more)
-            end_line($fd, '') if length $pending{$fd};
+            take($fd, 'end', '', $pending{$fd}) if length $pending{$fd};
+            $pending{$fd} = '';
             delete $handle{$fd};
             next;
         }
@@ -142,16 +195,170 @@ while (%handle) {
         my $rest = pop @lines;
         if (@lines) {
             my $first = shift @lines;
-            length $pending{$fd} ? end_line($fd, $first) : emit_line($fd, $first);
-            emit_line($fd, $_) for @lines;
+            if (length $pending{$fd}) { take($fd, 'end', $first, "$pending{$fd}$first") }
+            else { take($fd, 'line', $first, $first) }
+            $pending{$fd} = '';
+            take($fd, 'line', $_, $_) for @lines;
         }
         if (length $rest) {
-            event("$kind{$fd}-part", $rest);
+            take($fd, 'part', $rest);
             $pending{$fd} .= $rest;
         }
     }
+    end_group() if keys %handle < 2 || nothing_waiting();
 }
+end_group();
 waitpid($child, 0);
 my $status = WIFSIGNALED($?) ? 128 + WTERMSIG($?) : WEXITSTATUS($?);
+show_traced() if defined $trace;
 put("status\t$status\n") if $status_event && $status != 0;
 exit $status;
+
+# --- the order of the writes, from the trace ---------------------------------------------------
+
+# The bytes of a string as strace writes it (C escapes; -x's \xHH too).
+sub unescape {
+    my ($s) = @_;
+    my %c = (n => "\n", t => "\t", r => "\r", v => "\x0b", f => "\f", a => "\a", b => "\b");
+    $s =~ s{\\(?:([0-7]{1,3})|x([0-9a-fA-F]{2})|(.))}{defined $1 ? chr(oct $1) : defined $2 ? chr(hex $2) : $c{$3} // $3}gse;
+    return $s;
+}
+
+# The trace, read once: for each stream (descriptor of ours => ordinal), the write that put each
+# byte there, as a map "fd offset" => the number of the trace's line that ends the write, for
+# the first byte of every piece found; and with --failed, what strace would have written to
+# standard error, each line [number of the trace's line it stands for, text].
+sub read_trace {
+    my ($file) = @_;
+    open my $in, '<', $file or return ({}, []);
+    my (%open, @writes, @said, %alive, %seen, $first);
+    my %stream = reverse %named; # strace's name => our descriptor
+    my %shown_call = map { $_ => 1 } split /,/, $failed // '';
+    # strace names the process in front of a line only while it traces more than one: that is
+    # the first, until it lets a child go that runs another program (-b execve) or a process ends.
+    my $leader = sub { keys %alive > 1 ? sprintf('[pid %5u] ', $_[0]) : '' };
+    while (my $line = <$in>) {
+        chomp $line;
+        my ($pid, $rest) = $line =~ /^(\d+) +(.*)$/ or next;
+        $first //= $pid;
+        $alive{$pid} = 1 unless $seen{$pid}++;
+        delete $alive{$pid} if $pid != $first && $rest =~ /^execve\(/;
+        if ($rest =~ /^(.*) <unfinished \.\.\.>$/) { $open{$pid} = $1; next }
+        if ($rest =~ /^<\.\.\. [a-z0-9_]+ resumed>(.*)$/) { $rest = ($open{$pid} // '') . $1; delete $open{$pid} }
+        if ($rest =~ /^(?:clone3?|v?fork)\(.*\) += ([1-9]\d*)$/) {
+            $alive{$1} = 1 unless $seen{$1}++;
+        } elsif ($rest =~ /^(?:---|\+\+\+) .* (?:---|\+\+\+)$/) {
+            push @said, [$., $leader->($pid) . $rest] if defined $failed;
+            delete $alive{$pid} if $rest =~ /^\+\+\+ /;
+        } elsif ($rest =~ /^([a-z0-9_]+)\(/ && $shown_call{$1} && $rest =~ /\) += (?:-1|\?) E[A-Z0-9]+ \([^()]*\)(?: \(INJECTED\))?$/) {
+            # its result where strace puts it, in column 40 unless the call is longer
+            my ($call, $result) = plainly($rest) =~ /^(.*\)) +(= .*)$/;
+            push @said, [$., sprintf('%-39s %s', $leader->($pid) . $call, $result)];
+        }
+        next unless $rest =~ /^write\(\d+<([^>]*)>, "(.*)"(?:\.\.\.)?, \d+\) += (\d+)$/;
+        my ($name, $text, $written) = ($1, $2, $3);
+        next unless exists $stream{$name} && $written > 0;
+        push @writes, [$stream{$name}, substr(unescape($text), 0, $written), $written, $.];
+    }
+    # Each stream's pieces are found in its writes, in order: a write of a process outside the
+    # trace (the shell, another program of the line) is what lies between two of them.
+    my %key;
+    for my $fd (keys %offset) {
+        my ($all, @starts) = ('');
+        for my $p (grep { $_->{fd} == $fd } map { @$_ } @later) {
+            push @starts, $p->{at};
+            $all .= $p->{text} . ($p->{kind} eq 'part' ? '' : "\n");
+        }
+        my ($from, @owner) = (0);
+        for my $write (grep { $_->[0] == $fd } @writes) {
+            my $at = index $all, $write->[1], $from;
+            next if $at < 0;
+            $owner[$_] = $write->[3] for $at .. $at + $write->[2] - 1;
+            $from = $at + $write->[2];
+        }
+        $key{"$fd $_"} = $owner[$_] for grep { defined $owner[$_] } @starts;
+    }
+    return (\%key, \@said);
+}
+
+# A call as strace shows it without -y and -s: no descriptor's name after its number, strings
+# cut after 32 bytes. A string is read a character at a time: one of 100000 escapes (spill's
+# zeros) overflows a repeated group of a regular expression.
+sub plainly {
+    my ($call) = @_;
+    my $plain = '';
+    while ((pos($call) // 0) < length $call) {
+        if ($call =~ /\G"/gc) {
+            my ($n, $kept) = (0, '"');
+            while ($call =~ /\G(\\(?:[0-7]{1,3}|x[0-9a-fA-F]{2}|.)|[^"\\])/gc) { $kept .= $1 if ++$n <= 32 }
+            my $more = $call =~ /\G"(\.\.\.)?/gc ? $1 // '' : '';
+            $plain .= $n > 32 ? "$kept\"..." : "$kept\"$more";
+        } elsif ($call =~ /\G(\d+)<[^<>"]*>/gc) {
+            $plain .= $1;
+        } else {
+            $call =~ /\G([^"\d]+|\d+|.)/gcs;
+            $plain .= $1;
+        }
+    }
+    return $plain;
+}
+
+# The lines at the end, in the order of the writes: each group's, sorted where it holds both
+# streams; and strace's lines (--failed), each before the first line written after its place in
+# the trace, those after the last write right after that write's line (before what a later
+# command of the line printed), never inside a line of standard error that has begun.
+sub show_traced {
+    my ($key, $said) = read_trace($trace);
+    my @items; # [key, pieces, ordered]: a piece, or a group whose order is not known
+    for my $group (@later) {
+        my @sorted = in_write_order($key, @$group);
+        if (@sorted) { push @items, map { [$key->{"$_->{fd} $_->{at}"}, [$_], 1] } @sorted }
+        else {
+            my ($least) = sort { $a <=> $b } grep { defined } map { $key->{"$_->{fd} $_->{at}"} } @$group;
+            push @items, [$least, $group, 0];
+        }
+    }
+    my ($last) = grep { defined $items[$_][0] } reverse 0 .. $#items;
+    my $err = $err_read ? fileno $err_read : fileno $out_read;
+    my $in_line = 0; # a part of a line of standard error is out, its end is not
+    my $say = sub {
+        my ($before) = @_;
+        while (@$said && !$in_line && (!defined $before || $said->[0][0] < $before)) {
+            my $text = (shift @$said)->[1];
+            event($kind{$err}, $text, $text);
+            print $log_fh "$text\n" if $log_fh;
+        }
+    };
+    $say->() unless defined $last;
+    for my $i (0 .. $#items) {
+        my ($at, $pieces, $ordered) = @{ $items[$i] };
+        $say->($at) if defined $at;
+        if ($ordered) { piece_event($_) for @$pieces }
+        else { show_group(@$pieces) }
+        for my $p (@$pieces) { $in_line = $p->{kind} eq 'part' if $p->{fd} == $err }
+        $say->() if defined $last && $i >= $last;
+    }
+    $in_line = 0;
+    $say->();
+}
+
+# The group's pieces in the order of their writes, each stream's own order kept; nothing when
+# a piece of it has no write in the trace (another program's, say) to be ordered by.
+sub in_write_order {
+    my ($key, @pieces) = @_;
+    my %fds = map { $_->{fd} => 1 } @pieces;
+    return @pieces if keys %fds < 2;
+    my %queue;
+    push @{ $queue{ $_->{fd} } }, $_ for @pieces;
+    my @sorted;
+    while (1) {
+        my @heads = grep { @{ $queue{$_} } } keys %queue;
+        last unless @heads;
+        if (@heads == 1) { push @sorted, @{ $queue{ $heads[0] } }; last }
+        my @keys = map { $key->{"$_ $queue{$_}[0]{at}"} } @heads;
+        return () if grep { !defined } @keys;
+        my $first = $keys[0] < $keys[1] ? $heads[0] : $heads[1];
+        push @sorted, shift @{ $queue{$first} };
+    }
+    return @sorted;
+}

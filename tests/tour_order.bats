@@ -1,0 +1,65 @@
+#!/usr/bin/env bats
+# The order of a program's lines on standard output and standard error, as the tour shows them:
+# the order of its writes, as a trace of the same run has them, or marked where it is not known.
+# ctest: TIMEOUT 900 PRIVATE_IPC port_5678 message_queue_0x12345
+
+load helper
+
+setup() {
+    mark=$BATS_TEST_TMPDIR
+}
+
+teardown() {
+    tour_teardown
+}
+
+@test "every stop's lines show in the order they were written, or marked where it is not known, in 10 runs" {
+    need_fault_injection
+    claim_queue_key
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+    # Every command the tour runs and shows as it goes (not a partner's, not a break's) is first
+    # run 10 times by the same runner, each under strace -f, and checked by order_check.pl: the
+    # stops' own commands, in their own context (the server up, the queue there), not 10 tours.
+    local fake=$BATS_TEST_TMPDIR/fake checked=$BATS_TEST_TMPDIR/checked real
+    real=$(command -v perl)
+    mkdir -p "$fake"
+    cat > "$fake/perl" <<EOF
+#!/usr/bin/env bash
+if [[ \${1:-} == */tools/tour-run.pl ]] && [[ " \$* " != *" --merge "* && " \$* " != *" --trace "* ]]; then
+    pty=()
+    [[ " \$* " == *" --pty "* ]] && pty=(--pty)
+    SYSZOO_ROOT='$ROOT' '$real' '$ROOT/tests/order_check.pl' 10 "\${pty[@]}" -- "\${@: -1}" >> '$checked' 2>&1
+fi
+exec '$real' "\$@"
+EOF
+    chmod +x "$fake/perl"
+    PATH=$fake:$PATH run --separate-stderr tour
+    assert_success
+    cat "$checked" >&2
+    run ! grep -v '^ok ' "$checked"
+    local name
+    for name in $(built_programs); do
+        grep -q "^ok .*/$name\\b" "$checked" || { echo "$name: no command checked"; false; }
+    done
+    tour_left_nothing "$mark"
+}
+
+@test "farewell's break on a terminal: the failed call, the handlers' lines, the lost output's report, the end, 20 runs of 20" {
+    need_fault_injection
+    command -v script > /dev/null || skip "script (bsdutils) is not installed"
+    local out=$BATS_TEST_TMPDIR/out i
+    for (( i = 0; i < 20; i++ )); do
+        NO_COLOR=1 SYSZOO_MARK=$mark script -qec "'$ROOT/tour' --break farewell" /dev/null < /dev/null 3>&- |
+            tr -d '\r' > "$out"
+        # as the program wrote them: main's line fails (strace says so at once), the handlers'
+        # three go out, the report, and strace's word on the end last
+        [ "$(sed -n '/^Broken on purpose/,/^(exit status/p' "$out" | grep -v '^\$ ' | sed 1d)" = '! write(1, "main is done\n", 13)          = -1 EIO (Input/output error) (INJECTED)
+first exit handler
+first exit handler
+second exit handler
+! output error: Input/output error
+! +++ exited with 1 +++
+(exit status 1)' ] || { cat "$out"; false; }
+    done
+    tour_left_nothing "$mark"
+}

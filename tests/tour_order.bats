@@ -63,3 +63,18 @@ second exit handler
     done
     tour_left_nothing "$mark"
 }
+
+@test "the rest of a line begun earlier comes before the note on lines read from both streams at once" {
+    # The command writes the start of a line, waits until the runner has read it and sleeps
+    # again, stops it, writes a line to each stream and lets it go on: the runner then finds
+    # both streams waiting at once.
+    local command='printf begun
+        for (( i = 0; i < 200; i++ )); do
+            [ "$(cut -d " " -f 3 "/proc/$PPID/stat")" = S ] && break
+            sleep 0.05
+        done
+        kill -STOP "$PPID"; echo wrong >&2; echo " and ended"; kill -CONT "$PPID"'
+    run perl "$ROOT/tools/tour-run.pl" -- "$command"
+    assert_success
+    [ "$output" = $'out-part\tbegun\nout-end\t and ended\nerr\twrong' ]
+}

@@ -143,11 +143,20 @@ sub piece_event {
 sub lines_of { scalar grep { $_->{kind} ne 'part' } @_ }
 
 # Shows a group: in the order it was read, with "unordered N" first when it holds both streams.
+# The rest of a line begun in an earlier group comes first, before the note: on a terminal its
+# start is already out, and nothing may come between the two halves.
+my %begun; # descriptor => its last piece shown was the start of a line
 sub show_group {
-    my @pieces = @_;
-    my %fds = map { $_->{fd} => 1 } @pieces;
-    put("unordered\t" . lines_of(@pieces) . "\n") if keys %fds > 1 && (!defined $shown || $shown);
-    piece_event($_) for @pieces;
+    my (@first, @rest);
+    for my $p (@_) {
+        if ($begun{ $p->{fd} }) { push @first, $p }
+        else { push @rest, $p }
+        $begun{ $p->{fd} } = $p->{kind} eq 'part';
+    }
+    piece_event($_) for @first;
+    my %fds = map { $_->{fd} => 1 } @rest;
+    put("unordered\t" . lines_of(@rest) . "\n") if keys %fds > 1 && (!defined $shown || $shown);
+    piece_event($_) for @rest;
 }
 
 sub end_group {

@@ -64,7 +64,7 @@ second exit handler
     tour_left_nothing "$mark"
 }
 
-@test "the rest of a line begun earlier comes before the note on lines read from both streams at once" {
+@test "a line begun on one stream is never split by the other stream's lines or the note on their order" {
     # The command writes the start of a line, waits until the runner has read it and sleeps
     # again, stops it, writes a line to each stream and lets it go on: the runner then finds
     # both streams waiting at once.
@@ -77,4 +77,10 @@ second exit handler
     run perl "$ROOT/tools/tour-run.pl" -- "$command"
     assert_success
     [ "$output" = $'out-part\tbegun\nout-end\t and ended\nerr\twrong' ]
+    # and the start of a line read with the other stream's lines goes after them
+    command='kill -STOP "$PPID"; printf begun >&2; echo whole; kill -CONT "$PPID"; sleep 0.5
+        echo " and ended" >&2'
+    run perl "$ROOT/tools/tour-run.pl" -- "$command"
+    assert_success
+    [ "$output" = $'unordered\t2\nout\twhole\nerr-part\tbegun\nerr-end\t and ended' ]
 }

@@ -133,26 +133,36 @@ sub event {
 my @group;      # pieces read since the last moment nothing waited on either stream
 my @later;      # with --trace: the groups, each a reference to its pieces, until the end
 
+my %begun; # descriptor => its last piece shown was the start of a line
 sub piece_event {
     my ($p) = @_;
+    $begun{ $p->{fd} } = $p->{kind} eq 'part';
     my $kind = $kind{ $p->{fd} } . ($p->{kind} eq 'line' ? '' : "-$p->{kind}");
     event($kind, $p->{text}, $p->{line});
     print $log_fh "$p->{line}\n" if $log_fh && defined $p->{line};
 }
 
-sub lines_of { scalar grep { $_->{kind} ne 'part' } @_ }
+# The lines that pieces start: a line's start counts, its rest (read with it) does not.
+sub lines_of { scalar grep { $_->{kind} ne 'end' } @_ }
 
 # Shows a group: in the order it was read, with "unordered N" first when it holds both streams.
 # The rest of a line begun in an earlier group comes first, before the note: on a terminal its
-# start is already out, and nothing may come between the two halves.
-my %begun; # descriptor => its last piece shown was the start of a line
+# start is already out, and nothing may come between the two halves. For the same reason the
+# start of a line whose rest has not come yet goes last: the order between the two streams
+# within the group is not known anyway, each stream's own order is kept.
 sub show_group {
-    my (@first, @rest);
+    my (@first, @rest, %in_rest);
+    my %open = %begun;
     for my $p (@_) {
-        if ($begun{ $p->{fd} }) { push @first, $p }
-        else { push @rest, $p }
-        $begun{ $p->{fd} } = $p->{kind} eq 'part';
+        my $fd = $p->{fd};
+        if ($open{$fd} && !$in_rest{$fd}) { push @first, $p; $open{$fd} = $p->{kind} eq 'part' }
+        else { push @rest, $p; $in_rest{$fd} = 1 }
     }
+    my %whole; # descriptor => the index in @rest of its last piece that ends a line
+    $rest[$_]{kind} ne 'part' and $whole{ $rest[$_]{fd} } = $_ for 0 .. $#rest;
+    my @trailing = grep { $_ > ($whole{ $rest[$_]{fd} } // -1) } 0 .. $#rest;
+    my %trailing = map { $_ => 1 } @trailing;
+    @rest = ((map { $rest[$_] } grep { !$trailing{$_} } 0 .. $#rest), map { $rest[$_] } @trailing);
     piece_event($_) for @first;
     my %fds = map { $_->{fd} => 1 } @rest;
     put("unordered\t" . lines_of(@rest) . "\n") if keys %fds > 1 && (!defined $shown || $shown);
@@ -343,6 +353,15 @@ sub show_traced {
         my ($at, $pieces, $ordered) = @{ $items[$i] };
         $say->($at) if defined $at;
         if ($ordered) { piece_event($_) for @$pieces }
+        elsif (grep { !defined $key->{"$_->{fd} $_->{at}"} } @$pieces) {
+            # Lines of a process the trace does not follow (a child that outlives the program,
+            # a command after it): what strace would have said up to the next ordered item has
+            # no known place among them either, and is one of the group.
+            my ($next) = grep { defined } map { $items[$_][0] } $i + 1 .. $#items;
+            my @own;
+            push @own, (shift @$said)->[1] while @$said && (!defined $next || $said->[0][0] < $next);
+            show_group(@$pieces, map { { fd => $err, kind => 'line', text => $_, line => $_ } } @own);
+        }
         else { show_group(@$pieces) }
         for my $p (@$pieces) { $in_line = $p->{kind} eq 'part' if $p->{fd} == $err }
         $say->() if defined $last && $i >= $last;

@@ -3,9 +3,9 @@
 # person at a terminal would, copies what it prints to standard output, and answers each prompt:
 #   answer_on_pty.pl [--columns N] PROMPT ANSWER... -- COMMAND ARG...
 # PROMPT is a Perl regular expression; each time the output shows it once more, the next ANSWER
-# is typed, with Enter; when the answers run out, the end of input (Ctrl-D). The command is
-# killed after 120 seconds. The exit status is the command's; carriage returns are left out. With
-# --columns, the terminal is N columns wide (else it has no size).
+# is typed, with Enter (Ctrl-C, \x03, without); when the answers run out, the end of input
+# (Ctrl-D). The command is killed after 120 seconds. The exit status is the command's; carriage
+# returns are left out. With --columns, the terminal is N columns wide (else it has no size).
 use strict;
 use warnings;
 use POSIX qw(:sys_wait_h :termios_h :fcntl_h setsid);
@@ -50,7 +50,8 @@ while (1) {
     my $count = () = $shown =~ /$prompt/g;
     while ($seen < $count) {
         $seen++;
-        syswrite $master, @answers ? shift(@answers) . "\n" : "\x04";
+        # Ctrl-C is a key of its own, never followed by Enter
+        syswrite $master, !@answers ? "\x04" : $answers[0] eq "\x03" ? shift @answers : shift(@answers) . "\n";
     }
 }
 waitpid($child, 0);

@@ -8,7 +8,8 @@
 # returns are left out. With --columns, the terminal is N columns wide (else it has no size).
 use strict;
 use warnings;
-use POSIX qw(:sys_wait_h :termios_h :fcntl_h setsid);
+use POSIX qw(:sys_wait_h);
+require((__FILE__ =~ m{^/} ? '' : './') . (__FILE__ =~ s{[^/]*\z}{}r) . 'on_pty.pl'); # beside this file
 
 my $columns = 0;
 (undef, $columns) = splice @ARGV, 0, 2 if @ARGV && $ARGV[0] eq '--columns';
@@ -18,24 +19,7 @@ push @answers, shift @ARGV while @ARGV && $ARGV[0] ne '--';
 shift @ARGV;
 die "usage: answer_on_pty.pl PROMPT ANSWER... -- COMMAND ARG...\n" unless @ARGV;
 
-sysopen(my $master, '/dev/ptmx', O_RDWR | O_NOCTTY) or die "ptmx: $!\n";
-my $unlock = pack 'i', 0;
-ioctl($master, 0x40045431, $unlock) or die "unlock: $!\n"; # TIOCSPTLCK
-my $number = pack 'I', 0;
-ioctl($master, 0x80045430, $number) or die "ptn: $!\n";            # TIOCGPTN
-my $slave_name = '/dev/pts/' . unpack('I', $number);
-ioctl($master, 0x5414, pack('S4', 24, $columns, 0, 0)) or die "winsize: $!\n" if $columns; # TIOCSWINSZ
-
-my $child = fork // die "fork: $!\n";
-if ($child == 0) {
-    setsid();
-    sysopen(my $slave, $slave_name, O_RDWR) or die "$slave_name: $!\n"; # the controlling terminal
-    open STDIN, '<&', $slave or die;
-    open STDOUT, '>&', $slave or die;
-    open STDERR, '>&', $slave or die;
-    close $master;
-    exec @ARGV or die "$ARGV[0]: $!\n";
-}
+my ($master, $child) = on_pty(command => [@ARGV], columns => $columns);
 binmode STDOUT;
 $| = 1;
 local $SIG{ALRM} = sub { kill 'KILL', $child; die "answer_on_pty: the command still ran after 120 seconds\n" };

@@ -14,7 +14,8 @@
 # status 2.
 use strict;
 use warnings;
-use POSIX qw(:sys_wait_h :termios_h :fcntl_h setsid);
+use POSIX qw(:sys_wait_h);
+require((__FILE__ =~ m{^/} ? '' : './') . (__FILE__ =~ s{[^/]*\z}{}r) . 'on_pty.pl'); # beside this file
 
 my ($page) = @ARGV or die "usage: paste_on_pty.pl PAGE\n";
 open my $fh, '<', $page or die "$page: $!\n";
@@ -54,29 +55,9 @@ for my $chunk (split /(?=<section class="stop" id="stop-)/, $html) {
 }
 die "paste_on_pty: no commands in $page\n" unless @stops;
 
-# The interactive shell, on a terminal of its own.
-sysopen(my $master, '/dev/ptmx', O_RDWR | O_NOCTTY) or die "ptmx: $!\n";
-my $unlock = pack 'i', 0;
-ioctl($master, 0x40045431, $unlock) or die "unlock: $!\n"; # TIOCSPTLCK
-my $number = pack 'I', 0;
-ioctl($master, 0x80045430, $number) or die "ptn: $!\n";             # TIOCGPTN
-my $slave_name = '/dev/pts/' . unpack('I', $number);
-my $child = fork // die "fork: $!\n";
-if ($child == 0) {
-    setsid();
-    sysopen(my $slave, $slave_name, O_RDWR) or die "$slave_name: $!\n";
-    my $mode = POSIX::Termios->new;
-    $mode->getattr(fileno $slave);
-    $mode->setlflag($mode->getlflag & ~ECHO); # what is pasted is not shown again
-    $mode->setattr(fileno $slave, TCSANOW);
-    open STDIN, '<&', $slave or die;
-    open STDOUT, '>&', $slave or die;
-    open STDERR, '>&', $slave or die;
-    close $master;
-    $ENV{TERM} = 'dumb';
-    $ENV{PS1} = $ENV{PS2} = '';
-    exec 'bash', '--norc', '--noprofile', '--noediting', '-i' or die "bash: $!\n";
-}
+# The interactive shell, on a terminal of its own; what is pasted is not shown again.
+my ($master, $child) = on_pty(command => [qw(bash --norc --noprofile --noediting -i)], echo => 0,
+    env => { TERM => 'dumb', PS1 => '', PS2 => '' });
 $SIG{ALRM} = sub { kill 'KILL', $child; print "paste_on_pty: a command still ran after 120 seconds\n"; exit 2 };
 
 my $pending = '';

@@ -12,36 +12,15 @@
 # echoed: neither changes how it runs a line. At most 300 seconds.
 use strict;
 use warnings;
-use POSIX qw(:sys_wait_h :termios_h :fcntl_h setsid);
+use POSIX qw(:sys_wait_h);
+require((__FILE__ =~ m{^/} ? '' : './') . (__FILE__ =~ s{[^/]*\z}{}r) . 'on_pty.pl'); # beside this file
 
 my $line = shift @ARGV // die "usage: pasted.pl LINE\n";
 my $prompt = "\x{1}pasted-prompt\x{1}";
 
-sysopen(my $master, '/dev/ptmx', O_RDWR | O_NOCTTY) or die "pasted: ptmx: $!\n";
-my $unlock = pack 'i', 0;
-ioctl($master, 0x40045431, $unlock) or die "pasted: unlock: $!\n"; # TIOCSPTLCK
-my $number = pack 'I', 0;
-ioctl($master, 0x80045430, $number) or die "pasted: ptn: $!\n";    # TIOCGPTN
-my $slave_name = '/dev/pts/' . unpack('I', $number);
-
-my $shell = fork // die "pasted: fork: $!\n";
-if ($shell == 0) {
-    setsid();
-    sysopen(my $slave, $slave_name, O_RDWR) or die "pasted: $slave_name: $!\n"; # the controlling terminal
-    my $mode = POSIX::Termios->new;
-    if ($mode->getattr(fileno $slave)) { # typed lines are not shown again
-        $mode->setlflag($mode->getlflag & ~ECHO);
-        $mode->setattr(fileno $slave, TCSANOW);
-    }
-    open STDIN, '<&', $slave or die;
-    open STDOUT, '>&', $slave or die;
-    open STDERR, '>&', $slave or die;
-    close $slave;
-    close $master;
-    $ENV{PS1} = $prompt;
-    $ENV{PS2} = '';
-    exec 'bash', '--norc', '--noprofile', '--noediting', '-i' or die "pasted: bash: $!\n";
-}
+# Typed lines are not shown again.
+my ($master, $shell) = on_pty(command => [qw(bash --norc --noprofile --noediting -i)], echo => 0,
+    env => { PS1 => $prompt, PS2 => '' });
 binmode STDOUT;
 $| = 1;
 local $SIG{ALRM} = sub { kill 'KILL', $shell; die "pasted: still running after 300 seconds: $line\n" };

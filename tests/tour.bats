@@ -35,7 +35,7 @@ teardown() {
     # spill's stop: what the tour counts is marked as the tour's words, not shown as output
     assert_line --regexp '^\(counted by the tour in that log: [0-9]+ attempts, [0-9]+ refused with EAGAIN, 100000 bytes delivered\)$'
     refute_line --regexp "^! .*tour: line [0-9]+: " # no shown command failed to start
-    assert_line "-- farewell: exit handlers, last registered first --"
+    assert_line "-- farewell: exit handlers, and the order they run in --"
     assert_line "second exit handler"
     assert_line --regexp '^queue id:[0-9]+$'
     assert_line "mode:666"
@@ -505,6 +505,13 @@ tour_beside_stranger() {
     assert_success
     assert_line "Predict: value is 2; it is printed when, taken as an"
     run awk 'length > 60 && !/^(\(your prediction.*> )?\$ /' <<< "$output"
+    assert_output ''
+    # the kernel's view: its heading and notes too, all but the commands and calls as strace shows them
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --columns 60 'never asked' -- \
+        "$ROOT/tour" --syscalls farewell 3>&-
+    assert_success
+    assert_output --partial "What the kernel saw"
+    run awk 'length > 60 && !/^(\$ |  \$ |  [a-z_0-9]+\(|  [-+]{3} )/' <<< "$output"
     assert_output ''
     tour_left_nothing "$mark"
 }

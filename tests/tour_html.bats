@@ -30,7 +30,7 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
         grep -q "<li><a href=\"#stop-$stop\">$stop</a>" "$page" # in the contents
     done
     # headings, commands, output, standard error told apart, exit statuses
-    grep -qx '<h3>farewell: exit handlers, last registered first</h3>' "$page"
+    grep -qx '<h3>farewell: exit handlers, and the order they run in</h3>' "$page"
     grep -qxF "<div class=\"c\">\$ $(shown_bin)/farewell</div>" "$page"
     grep -qx '<div class="o">second exit handler</div>' "$page"
     grep -qx '<div class="e"><span class="m">! </span>input error: Is a directory</div>' "$page"

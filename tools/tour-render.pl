@@ -126,16 +126,18 @@ my %terminal = (
         print @_ > 1 ? "$cyan\$ $_[0]$plain   $dim$_[1]$plain\n" : "$cyan\$ $_[0]$plain\n";
     },
     status => sub { print "$dim(exit status $_[0])$plain\n" },
-    unordered => sub { print "$dim(", unordered_text($_[0]), ")$plain\n" },
+    unordered => sub { print $dim, fitted('(' . unordered_text($_[0]) . ')'), "$plain\n" },
     'kernel-begin' => sub {
-        print "${bold}What the kernel saw$plain ${dim}(the commands run once more, the program under strace; only the calls that carry the lesson)$plain\n";
+        print "${bold}What the kernel saw$plain $dim",
+            fitted('(the commands run once more, the program under strace; only the calls that carry the lesson)',
+            length 'What the kernel saw '), "$plain\n";
     },
     kcommand => sub { print "  \$ $_[0]\n" },
     kline => sub { print "  $_[0]\n" },
     kmore => sub { print "  $dim\xE2\x80\xA6 $_[0] more like this$plain\n" },
-    kleft => sub { print "  $dim(left out: $_[0])$plain\n" },
+    kleft => sub { print "  $dim", fitted("(left out: $_[0])", 2, 3), "$plain\n" },
     knote => sub { print "  $dim", fitted("($_[0])", 2, 3), "$plain\n" },
-    'kernel-absent' => sub { print "${bold}What the kernel saw:$plain $dim$_[0]$plain\n" },
+    'kernel-absent' => sub { print "${bold}What the kernel saw:$plain $dim", fitted($_[0], length 'What the kernel saw: '), "$plain\n" },
     ask => sub { print "\n$dim", fitted("($_[0])"), "$plain " },
     question => sub {
         my ($text, @choices) = @_;

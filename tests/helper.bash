@@ -326,3 +326,17 @@ assert_fault_ends_it() {
     # shellcheck disable=SC2154 # run --separate-stderr sets it
     [ "$stderr" = "$expected" ]
 }
+
+# A folder of programs: the built ones, each in $fake/bin as a link, for stand-ins to replace.
+fake_programs() {
+    fake=$BATS_TEST_TMPDIR/fake
+    mkdir -p "$fake/bin"
+    ln -s "$BIN"/* "$fake/bin"
+}
+
+# Program $1 replaced by a bash script whose body is $2.
+stand_in() {
+    rm "$fake/bin/$1"
+    printf '#!/bin/bash\n%s\n' "$2" > "$fake/bin/$1"
+    chmod +x "$fake/bin/$1"
+}

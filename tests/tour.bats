@@ -494,7 +494,8 @@ tour_beside_stranger() {
     run --separate-stderr tour farewell samples < /dev/null
     assert_success
     piped=$output
-    [ -n "$(awk 'length > 60' <<< "$piped")" ] && [ -z "$(awk 'length > 96' <<< "$piped")" ]
+    [ -n "$(awk 'length > 60' <<< "$piped")" ]
+    [ -z "$(awk 'length > 96' <<< "$piped")" ]
     run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --columns 60 'never asked' -- \
         "$ROOT/tour" farewell samples 3>&-
     assert_success

@@ -113,7 +113,8 @@ nasty='printf "<script>alert(1)</script><b>bold</b> & \"q\" '"'"'s \000nul \377b
         run --separate-stderr tour "${target[@]}" spill
         assert_failure 2
         assert_output ''
-        [[ $stderr == "tour: "* ]] && [[ $stderr != *recording* ]]
+        [[ $stderr == "tour: "* ]]
+        [[ $stderr != *recording* ]]
         [ "$(cat spill net)" = $'notes of my own\nnotes of my own' ]
     done
     [[ $stderr == *"$BATS_TEST_TMPDIR/net exists and is not a page the tour wrote"* ]]

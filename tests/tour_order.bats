@@ -77,6 +77,11 @@ second exit handler
     run perl "$ROOT/tools/tour-run.pl" -- "$command"
     assert_success
     [ "$output" = $'out-part\tbegun\nout-end\t and ended\nerr\twrong' ]
+    # whole lines of both streams read at once: their order is not guessed
+    run perl "$ROOT/tools/tour-run.pl" -- 'kill -STOP "$PPID"; echo out; echo err >&2; kill -CONT "$PPID"'
+    assert_success
+    [ "${lines[0]}" = $'unordered\t2' ]
+    [ "$(sed 1d <<< "$output" | sort)" = $'err\terr\nout\tout' ]
     # and the start of a line read with the other stream's lines goes after them
     command='kill -STOP "$PPID"; printf begun >&2; echo whole; kill -CONT "$PPID"; sleep 0.5
         echo " and ended" >&2'

@@ -20,20 +20,6 @@ tour_answered() {
     SYSZOO_MARK=$mark NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'your prediction' "$@" 3>&-
 }
 
-# A folder of programs: the built ones, each in $fake/bin as a link, for stand-ins to replace.
-fake_programs() {
-    fake=$BATS_TEST_TMPDIR/fake
-    mkdir -p "$fake/bin"
-    ln -s "$BIN"/* "$fake/bin"
-}
-
-# Program $1 replaced by a bash script whose body is $2.
-stand_in() {
-    rm "$fake/bin/$1"
-    printf '#!/bin/bash\n%s\n' "$2" > "$fake/bin/$1"
-    chmod +x "$fake/bin/$1"
-}
-
 @test "predictions typed at a terminal: a right one, a wrong one, a number for a range, then the score" {
     run tour_answered a b z 0 -- "$ROOT/tour" --predict oldstyle test blank
     assert_success

@@ -312,3 +312,14 @@ TRACE
     diff <(sort "$BATS_TEST_TMPDIR/readme") <(sort "$BATS_TEST_TMPDIR/tour")
     diff <(grep -v '^! \|^error:' "$BATS_TEST_TMPDIR/readme") <(grep -v '^! \|^error:' "$BATS_TEST_TMPDIR/tour")
 }
+
+@test "under --syscalls a shown run has no tracer; only the run once more for the kernel's view has" {
+    need_tracing
+    fake_programs
+    stand_in oldstyle 'echo "tracer $(awk '\''/^TracerPid:/ { print $2 }'\'' "/proc/$$/status")"'
+    SYSZOO_BIN=$fake/bin SYSZOO_BUILD_INFO=$BUILD_INFO run --separate-stderr tour --syscalls oldstyle
+    assert_success
+    assert_line "tracer 0"
+    assert_line --regexp '^What the kernel saw \(the commands run once more'
+    tour_left_nothing "$mark"
+}

@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # Black-box tests of postbox and postinfo on the message queue with key 0x12345.
-# ctest: TIMEOUT 180 PRIVATE_IPC message_queue_0x12345
+# ctest: TIMEOUT 180 PRIVATE_IPC PRIVATE_NET message_queue_0x12345
 
 load helper
 

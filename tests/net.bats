@@ -3,7 +3,7 @@
 #
 # The server's standard output is block-buffered unless it is a terminal, so it runs on a
 # pseudo-terminal (script) whose log is read while it runs; the log has "\r\n" line ends.
-# ctest: TIMEOUT 300 port_5678
+# ctest: TIMEOUT 300 PRIVATE_NET port_5678
 
 load helper
 

@@ -84,13 +84,32 @@ stage_copy() {
     done
 }
 
+# True when the tests' helpers of the shipped build (practice_launch, the stand-ins preloaded into
+# programs) can serve a learner's programs: that build was made with the runner's settings (no
+# sanitizer, coverage or other machine: a sanitized library preloaded into a plain program would
+# end it), and the exercise changes none of their sources. Otherwise each build of a copy makes
+# its own.
+shipped_helpers_fit() {
+    local cache=$tools/../CMakeCache.txt setting file
+    [ -x "$tools/practice_launch" ] && [ -f "$cache" ] || return 1
+    for setting in CMAKE_CXX_FLAGS:STRING= CMAKE_EXE_LINKER_FLAGS:STRING= CMAKE_SHARED_LINKER_FLAGS:STRING= \
+        SYSZOO_ARCH:STRING=native SYSZOO_COVERAGE:BOOL=OFF; do
+        grep -qxF -- "$setting" "$cache" || return 1
+    done
+    for file in "${ex_files[@]}"; do
+        [[ $file == tests/* || $file == tools/* ]] && return 1
+    done
+    return 0
+}
+
 # Build programs $4... of source tree $1 in build folder $2 with the runner's settings, warnings
-# as errors, and practice_launch with them. When $3 is "afresh", nothing of an earlier build is
-# taken: the folder is the learner's to write, so an object or library left there (with a time
-# newer than the sources') could be linked in; the whole build is made again. The messages go to
-# $2/build.log.
+# as errors, and the tests' helpers with them unless the shipped ones fit. When $3 is "afresh",
+# nothing of an earlier build is taken: the folder is the learner's to write, so an object or
+# library left there (with a time newer than the sources') could be linked in; the whole build is
+# made again. The messages go to $2/build.log.
 build_copy() {
-    local src=$1 build=$2 program targets=(--target practice_launch --target stand_ins)
+    local src=$1 build=$2 program targets=()
+    shipped_helpers_fit || targets=(--target practice_launch --target stand_ins)
     [ "$3" != afresh ] || rm -rf "${build:?}"
     shift 3
     for program in "$@"; do targets+=(--target "$(target_of "$program")"); done
@@ -124,23 +143,26 @@ show_build_errors() {
 # $3... built in build folder $2. Each of those is run through practice_launch, which leaves
 # the program no descriptor of the runner's.
 link_programs() {
-    local bin=$1 own=$2 file name
+    local bin=$1 own=$2 file name launch=$tools/practice_launch
     shift 2
+    shipped_helpers_fit || launch=$own/tests/practice_launch
     rm -rf "${bin:?}" && mkdir -p "$bin/.programs" || return 1
     for file in "$shipped"/*; do
         [[ -f $file && -x $file ]] || continue
         ln -s "$file" "$bin/${file##*/}"
     done
     # The tests' helpers, the stand-ins preloaded into programs among them as built with the
-    # learner's (a sanitized library preloaded into a plain program would end it).
+    # learner's where the shipped ones do not fit.
     mkdir "$bin/.tools" || return 1
-    for file in "$tools"/* "$own"/tests/lib*.so; do
+    local own_helpers=()
+    shipped_helpers_fit || own_helpers=("$own"/tests/lib*.so)
+    for file in "$tools"/* "${own_helpers[@]}"; do
         [[ -f $file && -x $file ]] && { ln -sf "$file" "$bin/.tools/" || return 1; }
     done
     for name in "$@"; do
         [ -x "$own/bin/$name" ] || { echo "practice: $name was not built" >&2; return 1; }
         ln -s "$own/bin/$name" "$bin/.programs/$name" &&
-            rm -f "$bin/$name" && cp "$own/tests/practice_launch" "$bin/$name" || return 1
+            rm -f "$bin/$name" && cp "$launch" "$bin/$name" || return 1
     done
 }
 

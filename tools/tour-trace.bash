@@ -28,6 +28,7 @@ traced_command() {
     local word=$prog
     [ "$stop_program" = try ] && word=$bin/
     if [ "$syscalls" -eq 0 ] || [ -n "$trace_problem" ] || [ -n "$no_trace" ] || [[ $1 != *"$word"* ]]; then
+        timeline_partner "$1" # the timeline traces the commands beside the program too
         return 0
     fi
     traces=$((traces + 1))
@@ -37,7 +38,7 @@ traced_command() {
     # sanitizer build runs without it here, so that tracing leaves the stop's output as it was.
     local leaks=
     [ "${build[sanitizers]}" != none ] && leaks="-E ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 "
-    command=${1//"$word"/"strace -f -A -o $file $leaks-- $word"}
+    command=${1//"$word"/"strace -f $(timeline_strace_options)-A -o $file $leaks-- $word"}
 }
 
 # The kernel's view of the stop's own runs, under --syscalls: $1 an extended regular expression
@@ -45,6 +46,7 @@ traced_command() {
 # or '^write\(1,'); $2 how many like lines in a row to list before counting the rest (0: all);
 # then one or two sentences on what to notice.
 kernel_view() {
+    timeline_filter=$1 # the timeline keeps the same calls
     [ "$syscalls" -eq 1 ] || return 0
     if [ -n "$trace_problem$no_trace" ]; then
         emit kernel-absent "$trace_problem$no_trace"
@@ -57,7 +59,8 @@ kernel_view() {
     for (( i = stop_traces + 1; i <= traces; i++ )); do
         emit kcommand "$(< "$work_dir/trace/$i.command")"
         [ -f "$work_dir/trace/$i" ] &&
-            TRACE_FILTER=$filter TRACE_REPEATS=$repeats awk -f "$root/tools/tour-trace.awk" "$work_dir/trace/$i"
+            timeline_untimed "$work_dir/trace/$i" | # the timeline's times are not shown here
+            TRACE_FILTER=$filter TRACE_REPEATS=$repeats awk -f "$root/tools/tour-trace.awk"
     done
     say "$@"
     emit kernel-end

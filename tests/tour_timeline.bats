@@ -305,6 +305,63 @@ wait_for_trace_line() {
     tour_left_nothing "$mark"
 }
 
+@test "the timeline is drawn from the kernel view's run, with the tour's kills traced in it; the run shown stays untraced" {
+    command -v strace > /dev/null || skip "strace is not installed (Debian package strace)"
+    keep=$BATS_TEST_TMPDIR/keep
+    # Every command line the tour runs, as it runs it, into $ran
+    ran=$BATS_TEST_TMPDIR/ran
+    printf '#!/bin/bash\nprintf "%%s\\n" "$1" >> %q\nexec bash -c "$1"\n' "$ran" > "$BATS_TEST_TMPDIR/shell"
+    chmod +x "$BATS_TEST_TMPDIR/shell"
+    SYSZOO_TOUR_SHELL=$BATS_TEST_TMPDIR/shell SYSZOO_TIMELINE_KEEP=$keep run --separate-stderr tour --timeline catcher
+    assert_success
+    local shown traced viewed file
+    shown=$(sed -n 's/^\$ kill -USR1 \([0-9]*\)$/\1/p' <<< "$output" | head -n 1)
+    viewed=$(sed -En 's/^  ([0-9]+) +rt_sigaction\(SIGUSR1, \{.*/\1/p' <<< "$output") # not the timeline's rows
+    traced=$(sed -En 's/^([0-9]+) +[0-9.]+ rt_sigaction\(SIGUSR1.*/\1/p' "$keep/catcher/1")
+    [ -n "$shown" ] && [ -n "$traced" ] && [ "$shown" != "$traced" ]
+    # the program's trace is the one the kernel view shows
+    [ "$viewed" = "$traced" ]
+    # the commands shown ran as shown; in the traced run all of them ran under strace, the kills
+    # whole, each into a trace file of its own, signalling the catcher traced there
+    local bin
+    bin=$(shown_bin)
+    assert_equal "$(sed -E 's/-o [^ ]*(trace\/p?[0-9]+) /-o \1 /' "$ran")" "$bin/catcher
+kill -USR1 $shown
+kill -USR2 $shown
+kill -USR1 $shown
+kill -TERM $shown
+strace -f -ttt -A -o trace/1 -- $bin/catcher
+strace -f -ttt -A -o trace/p1 -- bash -c kill\\ -USR1\\ $traced
+strace -f -ttt -A -o trace/p2 -- bash -c kill\\ -USR2\\ $traced
+strace -f -ttt -A -o trace/p3 -- bash -c kill\\ -USR1\\ $traced
+strace -f -ttt -A -o trace/p4 -- bash -c kill\\ -TERM\\ $traced"
+    [ "$(grep -hoE "^[0-9]+ +[0-9.]+ kill\\($traced, SIG[A-Z0-9]+\\) = 0" "$keep"/catcher/p? | grep -oE 'SIG[A-Z0-9]+' | paste -sd ' ')" = "SIGUSR1 SIGUSR2 SIGUSR1 SIGTERM" ]
+    run timeline_of "$keep/catcher" --structure
+    assert_output - << 'END'
+lane catcher
+lane the tour's kill
+arrow signal: the tour's kill -> catcher
+arrow signal: the tour's kill -> catcher
+arrow signal: the tour's kill -> catcher
+arrow signal: the tour's kill -> catcher
+END
+    tour_left_nothing "$mark"
+}
+
+@test "under --timeline the kernel view's lines lose their times only, whatever the width of the PID strace pads" {
+    # shellcheck source=tools/tour-timeline.bash
+    source "$ROOT/tools/tour-timeline.bash"
+    printf '%s\n' '812   1796841138.527101 pause()   = ? ERESTARTNOHAND' '4242  1796841138.5 exit_group(0)                     = ?' \
+        '123456 1796841139.000001 --- SIGUSR1 {si_signo=SIGUSR1, si_pid=7} ---' '99    1796841139.1 +++ exited with 0 +++' > "$BATS_TEST_TMPDIR/timed"
+    run timeline_untimed "$BATS_TEST_TMPDIR/timed"
+    assert_output - << 'END'
+812   pause()   = ? ERESTARTNOHAND
+4242  exit_group(0)                     = ?
+123456 --- SIGUSR1 {si_signo=SIGUSR1, si_pid=7} ---
+99    +++ exited with 0 +++
+END
+}
+
 @test "a client that never connects: the server's timeline has no connect-accept arrow from it" {
     command -v strace > /dev/null || skip "strace is not installed (Debian package strace)"
     fake=$BATS_TEST_TMPDIR/fake

@@ -29,9 +29,9 @@ timeline_partner() {
     command="strace -f -ttt -A -o $file $leaks-- bash -c $(printf '%q' "$1")"
 }
 
-# The kernel view's lines as they are without times: "PID call...".
+# The kernel view's lines as they are without times: "PID call...", the PID padded as strace pads it.
 timeline_untimed() {
-    sed -E 's/^([0-9]+) [0-9]+\.[0-9]+ /\1 /' "$1"
+    sed -E 's/^([0-9]+ +)[0-9]+\.[0-9]+ /\1/' "$1"
 }
 
 # After the stop: its timeline, from every trace file of its traced run (the program's own and

@@ -337,7 +337,7 @@ kill -USR1 $shown
 kill -USR2 $shown
 kill -USR1 $shown
 kill -TERM $shown
-strace -f -ttt -A -o trace/1 -- $bin/catcher
+strace -f -ttt -a 58 -A -o trace/1 -- $bin/catcher
 strace -f -ttt -A -o trace/p1 -- bash -c kill\\ -USR1\\ $traced
 strace -f -ttt -A -o trace/p2 -- bash -c kill\\ -USR2\\ $traced
 strace -f -ttt -A -o trace/p3 -- bash -c kill\\ -USR1\\ $traced
@@ -367,6 +367,13 @@ END
 123456 --- SIGUSR1 {si_signo=SIGUSR1, si_pid=7} ---
 99    +++ exited with 0 +++
 END
+    # and the results stay where strace puts them without times
+    command -v strace > /dev/null || skip "strace is not installed (Debian package strace)"
+    timeline=1
+    # shellcheck disable=SC2046 # the options, one a word
+    strace -f $(timeline_strace_options) -e trace=exit_group -o "$BATS_TEST_TMPDIR/timed" -- true
+    strace -f -e trace=exit_group -o "$BATS_TEST_TMPDIR/untimed" -- true
+    [ "$(timeline_untimed "$BATS_TEST_TMPDIR/timed" | sed 's/^[0-9]*//')" = "$(sed 's/^[0-9]*//' "$BATS_TEST_TMPDIR/untimed")" ]
 }
 
 @test "a client that never connects: the server's timeline has no connect-accept arrow from it" {

@@ -367,6 +367,25 @@ HEAD
     close $page or die "tour: $file: $!\n";
 }
 
+# --- the timeline: tools/tour-timeline.pl's events (timeline-begin TITLE, tline LINE,
+# timeline-note TEXT, timeline-svg SVG, timeline-item TEXT, timeline-end; timeline-none WHY).
+# The terminal shows the text drawing; the page the picture, made and escaped by that tool, and
+# the same events as a list.
+$terminal{'timeline-begin'} = sub { print "$bold$_[0]$plain\n" };
+$terminal{tline} = sub { print "$_[0]\n" };
+$terminal{'timeline-note'} = sub { print "$dim$_[0]$plain\n" };
+$terminal{'timeline-none'} = sub { print "${bold}Timeline:$plain $dim$_[0]$plain\n" };
+my @timeline_items;
+$html{'timeline-begin'} = sub { $body .= '<div class="tl"><p><strong>' . html_text($_[0]) . "</strong></p>\n"; @timeline_items = () };
+$html{'timeline-svg'} = sub { $body .= qq(<div class="tl-picture">$_[0]</div>\n) };
+$html{'timeline-note'} = sub { $body .= '<p class="note">' . html_text($_[0]) . "</p>\n" };
+$html{'timeline-item'} = sub { push @timeline_items, $_[0] };
+$html{'timeline-end'} = sub {
+    $body .= qq(<details class="tl-list"><summary>The timeline as a list</summary><ol>\n)
+        . join('', map { '<li>' . html_text($_) . "</li>\n" } @timeline_items) . "</ol></details></div>\n";
+};
+$html{'timeline-none'} = sub { $body .= '<p class="note"><strong>Timeline:</strong> ' . html_text($_[0]) . "</p>\n" };
+
 %handler = $medium eq 'html' ? %html : %terminal;
 my %unescape = ('\\' => '\\', t => "\t", n => "\n");
 while (my $event = <STDIN>) {

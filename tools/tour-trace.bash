@@ -25,13 +25,16 @@ check_tracing() {
 }
 
 # Sets $command to command line $1 as it is to be run: in the stop's traced run (kernel_view's)
-# the stop's own program runs under strace (other programs the stop uses run as they are),
-# which writes the calls to a trace file of its own; everywhere else the line as it is.
+# the stop's own program runs under strace, which writes the calls to a trace file of its own
+# (other commands run as they are, or, for the timeline, traced whole: timeline_partner);
+# everywhere else the line as it is.
 traced_command() {
     command=$1
     local word=$prog
     [ "$stop_program" = try ] && word=$bin/
-    if [ "$tracing" -eq 0 ] || [[ $1 != *"$word"* ]]; then
+    [ "$tracing" -eq 1 ] || return 0
+    if [[ $1 != *"$word"* ]]; then
+        timeline_partner "$1" # the timeline traces the commands beside the program too
         return 0
     fi
     traces=$((traces + 1))
@@ -41,7 +44,7 @@ traced_command() {
     # sanitizer build runs without it here, so that tracing leaves the stop's output as it was.
     local leaks=
     [ "${build[sanitizers]}" != none ] && leaks="-E ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 "
-    command=${1//"$word"/"strace -f -A -o $file $leaks-- $word"}
+    command=${1//"$word"/"strace -f $(timeline_strace_options)-A -o $file $leaks-- $word"}
 }
 
 # The kernel's view of the stop's runs, under --syscalls: $1 an extended regular expression
@@ -70,11 +73,13 @@ kernel_view() {
     traced_run=$!
     wait_job "$traced_run"
     traced_run=
+    timeline_run=$again timeline_filter=$filter # the timeline is drawn from this run too
     for (( i = 1; i <= 999; i++ )); do
         [ -f "$again/trace/$i.command" ] || break
         emit kcommand "$(< "$again/trace/$i.command")"
         [ -f "$again/trace/$i" ] &&
-            TRACE_FILTER=$filter TRACE_REPEATS=$repeats awk -f "$root/tools/tour-trace.awk" "$again/trace/$i"
+            timeline_untimed "$again/trace/$i" | # the timeline's times are not shown here
+            TRACE_FILTER=$filter TRACE_REPEATS=$repeats awk -f "$root/tools/tour-trace.awk"
     done
     say "$@"
     emit kernel-end
@@ -85,7 +90,7 @@ kernel_view() {
 # files its commands share are its own, made anew: what it removes, at its end or stopped with
 # the tour, is never a file of the runs shown.
 traced_stop_run() {
-    tracing=1 traces=0 work_dir=$1 learner='' breaking=0 step=0 abandoning='' partner_fds=() started_jobs=()
+    tracing=1 traces=0 timeline_traces=0 work_dir=$1 learner='' breaking=0 step=0 abandoning='' partner_fds=() started_jobs=()
     shared_names=() shared_files=()
     # Stopped with the tour, it removes what its own runs made (a queue, a file).
     trap 'trap - TERM INT HUP; for routine in "${cleanups[@]}"; do "$routine"; done; exit 143' TERM INT HUP

@@ -77,7 +77,7 @@ setup() {
     run --separate-stderr env NO_COLOR=1 "$syszoo" tour farewell spill
     assert_success
     assert_line "\$ $libexec/farewell"
-    assert_line --regexp "^\\\$ $libexec/spill < $TMPDIR/tour\\.[^/]+/block 2> "
+    assert_line --regexp "^\\\$ $libexec/spill < \"\\\$block\" 2> "
     assert_line --regexp "^Source: $PREFIX/share/syszoo/fileio/spill.cpp: "
     assert_line 'End of the tour.'
     [ -z "$(ls -A "$TMPDIR")" ]

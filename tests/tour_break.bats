@@ -231,7 +231,8 @@ as_one_line() {
     mask() { sed -E 's/0x[0-9a-f]+/0xADDR/g; s/\b[0-9]{4,}\b/N/g' | sed -E 's/htons\(N\)/htons(PORT)/g'; }
     sed -n '/^## Break it/,/^## Install/p' "$ROOT/README.md" | sed -n '/^    With nothing listening/,/^$/p' |
         sed -e 's/^    //' -e '/^$/d' | mask > "$BATS_TEST_TMPDIR/readme"
-    sed -n '/^With nothing listening/,/^$/p' <<< "$output" | sed '/^$/d' | mask > "$BATS_TEST_TMPDIR/tour"
+    sed -n '/^With nothing listening/,/^$/p' <<< "$output" | sed -e '/^$/d' -e "s|$(shown_bin)/|build/bin/|g" |
+        mask > "$BATS_TEST_TMPDIR/tour"
     [ "$(wc -l < "$BATS_TEST_TMPDIR/readme")" -ge 10 ]
     # the same lines; in the same order, but for a command's lines to standard output and to
     # standard error, whose order is the kernel's to choose

@@ -16,6 +16,8 @@ setup() {
 teardown() {
     stop_pid "${listener:-}"
     stop_pid "${checker:-}"
+    local left
+    for left in $([ -z "${mark:-}" ] || marked_processes "$mark"); do kill -KILL "$left" 2> /dev/null || true; done
     remove_nobody_folder
 }
 
@@ -393,6 +395,73 @@ int main()
     run practice check samples
     assert_failure 1
     assert_line --partial "FAILED  test prints the symbol's name"
+}
+
+# The text of a program that prints with statement $1, and leaves a daemon (two forks, a session
+# of its own, the standard descriptors on /dev/null) that marks the samples exercise done in the
+# learner's progress two minutes later.
+daemon_program() {
+    printf '%s\n' '#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+int main()
+{
+    if (fork() == 0) {
+        setsid();
+        if (fork() == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            sleep(120);
+            const std::string file = std::string(getenv("XDG_DATA_HOME")) + "/syszoo/practice/progress";
+            if (FILE *progress = fopen(file.c_str(), "a")) {
+                fprintf(progress, "samples done 1 0 1 1\n");
+                fclose(progress);
+            }
+        }
+        _exit(0);
+    }
+    '"$1"';
+}'
+}
+
+@test "nothing a judged program starts outlives its test: a daemon it leaves behind is ended" {
+    practice start samples > /dev/null
+    write_test_program "$area/samples/src" "$(daemon_program 'printf("HAVE_MMAP")')" # still broken
+    mark=practice-daemon-$$
+    SYSZOO_MARK=$mark run practice check samples
+    assert_failure 1
+    assert_line --partial "FAILED  test prints the symbol's name"
+    [ -z "$(marked_processes "$mark")" ]
+}
+
+@test "the kernel check ends what the program leaves running instead of waiting for it" {
+    need_strace
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    file=$(echo "$ROOT"/exercises/*-samples.patch)
+    { sed '/^Hint: The format/q' "$file"
+        # shellcheck disable=SC2016 # $BIN is the kernel check's
+        printf '%s\n' 'Kernel-run: "$BIN/test"' 'Kernel-calls: write' 'Kernel-expect: ^write\(1, "HAVE_MMAP' \
+            'Kernel-says: the line is written'
+        sed '1,/^Hint: The format/d' "$file"; } > "$set_dir/1-traced.patch"
+    export SYSZOO_EXERCISES=$set_dir
+    practice start traced > /dev/null
+    write_test_program "$area"/set.*/traced/src "$(daemon_program 'printf("HAVE_MMAP\n")')" # mended
+    mark=practice-daemon-$$
+    SYSZOO_MARK=$mark practice check traced > "$BATS_TEST_TMPDIR/check" 2>&1 &
+    checker=$!
+    status=0
+    wait_bounded "$checker" 200 || status=$?
+    checker=
+    [ "$status" -eq 0 ]
+    grep -q "passed  what the kernel saw: the line is written" "$BATS_TEST_TMPDIR/check"
+    [ -z "$(marked_processes "$mark")" ]
+    run grep '^samples ' "$area/progress" # the daemon's, had it lived two minutes
+    assert_failure
 }
 
 @test "check builds the exercise's files with the runner's settings, every other file as shipped, and names the others" {

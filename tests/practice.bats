@@ -464,6 +464,25 @@ int main()
     assert_failure
 }
 
+@test "a judged program cannot write to the learner's terminal" {
+    command -v script > /dev/null || skip "script (bsdutils) is needed for a pseudo-terminal"
+    practice start samples > /dev/null
+    # Still broken, it tells the terminal otherwise.
+    write_test_program "$area/samples/src" '#include <cstdio>
+int main()
+{
+    if (FILE *terminal = fopen("/dev/tty", "w")) {
+        fputs("Passed: samples, says the program\n", terminal);
+        fclose(terminal);
+    }
+    printf("HAVE_MMAP");
+}'
+    run script -qec "$(printf '%q ' "$ROOT/practice" --no-install check samples)" /dev/null < /dev/null
+    assert_failure 1
+    assert_output --partial "Not passed yet: samples"
+    refute_output --partial "says the program"
+}
+
 @test "check builds the exercise's files with the runner's settings, every other file as shipped, and names the others" {
     practice start samples > /dev/null
     src=$area/samples/src

@@ -1,11 +1,13 @@
 // practice_contain: runs the test runner of one judged test so that nothing a learner's program
-// starts outlives the test. This process makes itself the subreaper of what it starts: a process
-// whose parent ends, even one in a session of its own, becomes its child instead of init's. When
-// the command ends, every process still below this one is killed, one generation after the
-// other, by PID; then this one ends as the command did, with its exit status or by its signal
-// (without a core file). It stands above the test runner, not between a test and the program it
-// runs: what a test sees of a program's process (its PID, its parent, its signals) is the
-// program's own.
+// starts outlives the test, nor reaches the learner's terminal. The command runs in a session of
+// its own, without a controlling terminal: /dev/tty cannot be opened there, and the standard
+// descriptors the runner gives it (files, not the terminal) stay as they are. This process stays
+// outside that session, as the subreaper of what it starts: a process whose parent ends, even one
+// in a session of its own, becomes its child instead of init's. When the command ends, every
+// process still below this one is killed, one generation after the other, by PID; then this one
+// ends as the command did, with its exit status or by its signal (without a core file). It stands
+// above the test runner, not between a test and the program it runs: what a test sees of a
+// program's process (its PID, its parent, its group, its signals) is the program's own.
 //
 // Run:   practice_contain COMMAND [ARG...]
 // INT, TERM, HUP and QUIT sent to it are passed on to the command.
@@ -178,6 +180,8 @@ int main(int argc, char *argv[])
         for (size_t i = 0; i < passed_on.size(); i++)
             sigaction(passed_on[i], &old_actions[i], nullptr);
         sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+        if (setsid() < 0)
+            fail("setsid");
         execvp(argv[1], argv + 1);
         fail(argv[1]);
     }

@@ -648,6 +648,14 @@ teacher_set() {
     run practice hint good
     assert_line "($me hint good again for the next one)"
 
+    # A second file of the same name is never used; a patch that changes none of the named
+    # programs' files judges them as shipped.
+    teacher_set "$set_dir" 's/^Title: .*/Title: Good again/' 7-good.patch
+    teacher_set "$set_dir" 's/^Programs: .*/Programs: charcopy/' 8-elsewhere.patch
+    run --separate-stderr practice list
+    [ "$(grep -c ' good ' <<< "$output")" -eq 1 ]
+    [[ $stderr == *"practice: 7-good.patch: skipped, the name 'good' is 5-good.patch's too, which comes first"* ]]
+
     # The same said without a build, and without a work area.
     rm -rf "$area"
     run practice lint
@@ -656,11 +664,15 @@ teacher_set() {
     assert_line --regexp '^FAILED 2-plural.patch line 4: no key'
     assert_line --regexp '^ok +5-good.patch$'
     assert_line --regexp '^FAILED 6-under_score.patch: a name of letters, digits and dashes only'
+    assert_line "FAILED 7-good.patch: the name 'good' is 5-good.patch's too, which comes first: this file is never used"
+    assert_line "FAILED 8-elsewhere.patch line 2: Programs: the patch changes no file of charcopy (it changes samples/test.cpp)"
     run practice lint "$set_dir/5-good.patch"
     assert_success
+    run practice lint "$set_dir/7-good.patch"
+    assert_failure 1
     [ ! -e "$area" ]
 
-    rm "$set_dir"/[1-5]-*.patch
+    rm "$set_dir"/[1-578]-*.patch
     run --separate-stderr practice list
     [ "$status" -eq 2 ]
     [[ $stderr == *"no exercises in $set_dir "*"6-under_score.patch: skipped, a name of letters, digits and dashes only"* ]]

@@ -40,8 +40,9 @@ prove() {
     fi
     if [ $# -eq 0 ]; then
         while read -r file; do
-            valid_name "$(exercise_name "$file")" && continue
-            printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "${file##*/}" "$name_rule"
+            reason=$(name_problem "$file")
+            [ -n "$reason" ] || continue
+            printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "${file##*/}" "$reason"
             failed=1
         done < <(patch_files)
     fi

@@ -712,9 +712,14 @@ EOF2
     assert_line --regexp '^FAILED mends +wrong mend 2 \(a comment changed, the program as shipped\) passes: no test failed by an assertion \(3 passed, 0 out of time\)$'
     # Without the mend that passes, proved; the one left is judged and fails.
     sed -i '/^Wrong: a comment changed/,$d' "$set_dir/1-mends.patch"
-    SYSZOO_EXERCISES=$set_dir run practice prove
+    SYSZOO_EXERCISES=$set_dir run --separate-stderr practice prove
     assert_success
-    assert_line --regexp '^proved mends +broken: 1 of 3 tests failed in each of 3 runs; 1 wrong mends fail; shipped: all pass'
+    assert_output --regexp '^proved mends +broken: 1 of 3 tests failed in each of 3 runs; 1 wrong mends fail; shipped: all pass \([0-9]+s\)$'
+    # Each stage said on standard error as it starts.
+    [ "$stderr" = "proving mends: building the broken copy...
+proving mends: the broken copy, runs 1 to 3, and the shipped program, side by side...
+proving mends: wrong mend 1 of 1, building...
+proving mends: wrong mend 1 of 1, judging..." ]
     # A start gives the fault alone, not a wrong mend.
     SYSZOO_EXERCISES=$set_dir run practice start mends
     assert_success

@@ -179,6 +179,14 @@ path_without() {
     assert_output ''
     [[ $stderr == *"practice: missing: patch (patch)"* ]]
     [ ! -e "$area" ]
+
+    # A name that is no exercise's is said first: nothing is to be installed for it.
+    rm -f "$BATS_TEST_TMPDIR/path/inotifywait"
+    for command in watch check start; do
+        PATH=$BATS_TEST_TMPDIR/path run --separate-stderr practice "$command" nosuch
+        [ "$status" -eq 2 ]
+        [ "$stderr" = "practice: no exercise or program named 'nosuch' (./practice list shows them)" ]
+    done
 }
 
 @test "a learner with a read-only checkout works in a home of their own; without sudo, installs are for root" {

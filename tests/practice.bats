@@ -606,6 +606,7 @@ int main()
     xpath() { xmllint --xpath "$1" "$xml"; }
     [ "$(xpath 'count(/testsuites/testsuite/testcase)')" -eq "$count" ]
     [ "$(xpath 'string(/testsuites/testsuite/@tests)')" -eq "$count" ]
+    [ "$(xpath 'string(/testsuites/testsuite/properties/property[@name="learner"]/@value)')" = "$(id -un)" ]
     [ "$(xpath 'string(//testcase[@name="farewell"]/properties/property[@name="state"]/@value)')" = "done" ]
     [ "$(xpath 'string(//testcase[@name="farewell"]/properties/property[@name="checks"]/@value)')" = 1 ]
     [ "$(xpath 'count(//testcase[@name="farewell"]/failure | //testcase[@name="farewell"]/skipped)')" -eq 0 ]

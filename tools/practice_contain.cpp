@@ -10,7 +10,8 @@
 // program's process (its PID, its parent, its group, its signals) is the program's own.
 //
 // Run:   practice_contain COMMAND [ARG...]
-// INT, TERM, HUP and QUIT sent to it are passed on to the command.
+// INT, TERM, HUP and QUIT sent to it are passed on to the command, unless it started ignoring
+// them.
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -162,7 +163,8 @@ int main(int argc, char *argv[])
     if (prctl(PR_SET_CHILD_SUBREAPER, 1) < 0)
         fail("prctl");
     // The signals passed on are held until the command's PID is known; the command gets them
-    // as this process got them (a background job of a script starts with INT ignored, say).
+    // as this process got them (a background job of a script starts with INT ignored, say), and
+    // one ignored here stays ignored.
     const sigset_t held = passed_on_set();
     sigset_t old_mask;
     sigprocmask(SIG_BLOCK, &held, &old_mask);
@@ -170,8 +172,11 @@ int main(int argc, char *argv[])
     struct sigaction action {};
     action.sa_handler = pass_on;
     action.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < passed_on.size(); i++)
+    for (size_t i = 0; i < passed_on.size(); i++) {
         sigaction(passed_on[i], &action, &old_actions[i]);
+        if (old_actions[i].sa_handler == SIG_IGN)
+            sigaction(passed_on[i], &old_actions[i], nullptr);
+    }
 
     const pid_t pid = fork();
     if (pid < 0)

@@ -472,6 +472,33 @@ int main()
     assert_failure
 }
 
+@test "a check that is stopped ends the test under way, and the program it runs" {
+    practice start samples > /dev/null
+    write_test_program "$area/samples/src" '#include <unistd.h>
+int main()
+{
+    pause();
+}'
+    mark=practice-stopped-$$
+    SYSZOO_MARK=$mark practice check samples > "$BATS_TEST_TMPDIR/check" 2>&1 &
+    checker=$!
+    program_runs() {
+        local pid
+        for pid in $(marked_processes "$mark"); do
+            [ "$(readlink "/proc/$pid/exe")" = "$area/samples/build/bin/test" ] && return 0
+        done
+        return 1
+    }
+    wait_until program_runs 60
+    kill -TERM "$checker"
+    status=0
+    wait_bounded "$checker" 20 || status=$?
+    checker=
+    [ "$status" -eq 143 ]
+    # Well before the test's own limit (a minute).
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 15
+}
+
 @test "a judged program cannot write to the learner's terminal" {
     command -v script > /dev/null || skip "script (bsdutils) is needed for a pseudo-terminal"
     practice start samples > /dev/null

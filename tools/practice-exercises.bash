@@ -43,7 +43,7 @@ exercise_files() {
     local file name seen=' '
     while read -r file; do
         set_exercise_name name "$file"
-        valid_name "$name" && [[ $seen != *" $name "* ]] || continue
+        if ! valid_name "$name" || [[ $seen == *" $name "* ]]; then continue; fi
         seen+="$name "
         printf '%s\n' "$file"
     done < <(patch_files)

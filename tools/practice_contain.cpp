@@ -32,6 +32,8 @@
 namespace {
 
 constexpr int cannot_run_status = 127; // as a shell says it of a command it cannot run
+constexpr int signal_status = 128; // plus the signal's number: a shell's status of a death by it
+constexpr size_t stat_size = 1024; // of /proc/PID/stat, up to the parent and well past it
 constexpr std::array passed_on{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // Killing what is left: bounded, whatever it does meanwhile (forks, say).
 constexpr auto cleanup_limit = std::chrono::seconds(5);
@@ -81,7 +83,7 @@ std::vector<pid_t> children()
         FILE *file = fopen(path.c_str(), "re");
         if (file == nullptr)
             continue; // gone meanwhile
-        std::array<char, 1024> stat{};
+        std::array<char, stat_size> stat{};
         const size_t length = fread(stat.data(), 1, stat.size() - 1, file);
         fclose(file);
         // "pid (name) state ppid ...": the name may hold anything, so from its last ')'.
@@ -149,7 +151,7 @@ void end_the_rest()
     sigaddset(&set, sig);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     raise(sig);
-    _exit(128 + sig); // as a shell would say it, should the signal not end this process
+    _exit(signal_status + sig); // should the signal not end this process
 }
 
 } // namespace

@@ -176,6 +176,14 @@ path_without() {
     assert_output ''
     [[ $stderr == *"practice: missing: patch (patch)"* ]]
     [ ! -e "$area" ]
+
+    # A name that is no exercise's is said first: nothing is to be installed for it.
+    rm -f "$BATS_TEST_TMPDIR/path/inotifywait"
+    for command in watch check start; do
+        PATH=$BATS_TEST_TMPDIR/path run --separate-stderr practice "$command" nosuch
+        [ "$status" -eq 2 ]
+        [ "$stderr" = "practice: no exercise or program named 'nosuch' (./practice list shows them)" ]
+    done
 }
 
 @test "a learner with a read-only checkout works in a home of their own; without sudo, installs are for root" {
@@ -279,6 +287,7 @@ practice: install them as root with: apt-get update && apt-get install -y --no-i
     xpath() { xmllint --xpath "$1" "$xml"; }
     [ "$(xpath 'count(/testsuites/testsuite/testcase)')" -eq "$count" ]
     [ "$(xpath 'string(/testsuites/testsuite/@tests)')" -eq "$count" ]
+    [ "$(xpath 'string(/testsuites/testsuite/properties/property[@name="learner"]/@value)')" = "$(id -un)" ]
     [ "$(xpath 'string(//testcase[@name="farewell"]/properties/property[@name="state"]/@value)')" = "done" ]
     [ "$(xpath 'string(//testcase[@name="farewell"]/properties/property[@name="checks"]/@value)')" = 1 ]
     [ "$(xpath 'count(//testcase[@name="farewell"]/failure | //testcase[@name="farewell"]/skipped)')" -eq 0 ]

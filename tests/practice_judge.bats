@@ -17,6 +17,8 @@ setup() {
 teardown() {
     stop_pid "${listener:-}"
     stop_pid "${checker:-}"
+    local left
+    for left in $([ -z "${mark:-}" ] || marked_processes "$mark"); do kill -KILL "$left" 2> /dev/null || true; done
 }
 
 practice() {
@@ -158,6 +160,119 @@ int main()
     assert_line --partial "FAILED  test prints the symbol's name"
 }
 
+# The text of a program that prints with statement $1, and leaves a daemon (two forks, a session
+# of its own, the standard descriptors on /dev/null) that marks the samples exercise done in the
+# learner's progress two minutes later.
+daemon_program() {
+    printf '%s\n' '#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+int main()
+{
+    if (fork() == 0) {
+        setsid();
+        if (fork() == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            sleep(120);
+            const std::string file = std::string(getenv("XDG_DATA_HOME")) + "/syszoo/practice/progress";
+            if (FILE *progress = fopen(file.c_str(), "a")) {
+                fprintf(progress, "samples done 1 0 1 1\n");
+                fclose(progress);
+            }
+        }
+        _exit(0);
+    }
+    '"$1"';
+}'
+}
+
+@test "nothing a judged program starts outlives its test: a daemon it leaves behind is ended" {
+    practice start samples > /dev/null
+    write_test_program "$area/samples/src" "$(daemon_program 'printf("HAVE_MMAP")')" # still broken
+    mark=practice-daemon-$$
+    SYSZOO_MARK=$mark run practice check samples
+    assert_failure 1
+    assert_line --partial "FAILED  test prints the symbol's name"
+    [ -z "$(marked_processes "$mark")" ]
+}
+
+@test "the kernel check ends what the program leaves running instead of waiting for it" {
+    need_strace
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    file=$(echo "$ROOT"/exercises/*-samples.patch)
+    { sed '/^Hint: The format/q' "$file"
+        # shellcheck disable=SC2016 # $BIN is the kernel check's
+        printf '%s\n' 'Kernel-run: "$BIN/test"' 'Kernel-calls: write' 'Kernel-expect: ^write\(1, "HAVE_MMAP' \
+            'Kernel-says: the line is written'
+        sed '1,/^Hint: The format/d' "$file"; } > "$set_dir/1-traced.patch"
+    export SYSZOO_EXERCISES=$set_dir
+    practice start traced > /dev/null
+    write_test_program "$area"/set.*/traced/src "$(daemon_program 'printf("HAVE_MMAP\n")')" # mended
+    mark=practice-daemon-$$
+    SYSZOO_MARK=$mark practice check traced > "$BATS_TEST_TMPDIR/check" 2>&1 &
+    checker=$!
+    status=0
+    wait_bounded "$checker" 200 || status=$?
+    checker=
+    [ "$status" -eq 0 ]
+    grep -q "passed  what the kernel saw: the line is written" "$BATS_TEST_TMPDIR/check"
+    [ -z "$(marked_processes "$mark")" ]
+    run grep '^samples ' "$area/progress" # the daemon's, had it lived two minutes
+    assert_failure
+}
+
+@test "a check that is stopped ends the test under way, and the program it runs" {
+    practice start samples > /dev/null
+    write_test_program "$area/samples/src" '#include <unistd.h>
+int main()
+{
+    pause();
+}'
+    mark=practice-stopped-$$
+    SYSZOO_MARK=$mark practice check samples > "$BATS_TEST_TMPDIR/check" 2>&1 &
+    checker=$!
+    program_runs() {
+        local pid
+        for pid in $(marked_processes "$mark"); do
+            [ "$(readlink "/proc/$pid/exe")" = "$area/samples/build/bin/test" ] && return 0
+        done
+        return 1
+    }
+    wait_until program_runs 60
+    kill -TERM "$checker"
+    status=0
+    wait_bounded "$checker" 20 || status=$?
+    checker=
+    [ "$status" -eq 143 ]
+    # Well before the test's own limit (a minute).
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 15
+}
+
+@test "a judged program cannot write to the learner's terminal" {
+    command -v script > /dev/null || skip "script (bsdutils) is needed for a pseudo-terminal"
+    practice start samples > /dev/null
+    # Still broken, it tells the terminal otherwise.
+    write_test_program "$area/samples/src" '#include <cstdio>
+int main()
+{
+    if (FILE *terminal = fopen("/dev/tty", "w")) {
+        fputs("Passed: samples, says the program\n", terminal);
+        fclose(terminal);
+    }
+    printf("HAVE_MMAP");
+}'
+    run script -qec "$(printf '%q ' "$ROOT/practice" --no-install check samples)" /dev/null < /dev/null
+    assert_failure 1
+    assert_output --partial "Not passed yet: samples"
+    refute_output --partial "says the program"
+}
+
 @test "check builds the exercise's files with the runner's settings, every other file as shipped, and names the others" {
     practice start samples > /dev/null
     src=$area/samples/src
@@ -291,6 +406,14 @@ teacher_set() {
     run practice hint good
     assert_line "($me hint good again for the next one)"
 
+    # A second file of the same name is never used; a patch that changes none of the named
+    # programs' files judges them as shipped.
+    teacher_set "$set_dir" 's/^Title: .*/Title: Good again/' 7-good.patch
+    teacher_set "$set_dir" 's/^Programs: .*/Programs: charcopy/' 8-elsewhere.patch
+    run --separate-stderr practice list
+    [ "$(grep -c ' good ' <<< "$output")" -eq 1 ]
+    [[ $stderr == *"practice: 7-good.patch: skipped, the name 'good' is 5-good.patch's too, which comes first"* ]]
+
     # The same said without a build, and without a work area.
     rm -rf "$area"
     run practice lint
@@ -299,11 +422,15 @@ teacher_set() {
     assert_line --regexp '^FAILED 2-plural.patch line 4: no key'
     assert_line --regexp '^ok +5-good.patch$'
     assert_line --regexp '^FAILED 6-under_score.patch: a name of letters, digits and dashes only'
+    assert_line "FAILED 7-good.patch: the name 'good' is 5-good.patch's too, which comes first: this file is never used"
+    assert_line "FAILED 8-elsewhere.patch line 2: Programs: the patch changes no file of charcopy (it changes samples/test.cpp)"
     run practice lint "$set_dir/5-good.patch"
     assert_success
+    run practice lint "$set_dir/7-good.patch"
+    assert_failure 1
     [ ! -e "$area" ]
 
-    rm "$set_dir"/[1-5]-*.patch
+    rm "$set_dir"/[1-578]-*.patch
     run --separate-stderr practice list
     [ "$status" -eq 2 ]
     [[ $stderr == *"no exercises in $set_dir "*"6-under_score.patch: skipped, a name of letters, digits and dashes only"* ]]
@@ -343,9 +470,14 @@ EOF2
     assert_line --regexp '^FAILED mends +wrong mend 2 \(a comment changed, the program as shipped\) passes: no test failed by an assertion \(3 passed, 0 out of time\)$'
     # Without the mend that passes, proved; the one left is judged and fails.
     sed -i '/^Wrong: a comment changed/,$d' "$set_dir/1-mends.patch"
-    SYSZOO_EXERCISES=$set_dir run practice prove
+    SYSZOO_EXERCISES=$set_dir run --separate-stderr practice prove
     assert_success
-    assert_line --regexp '^proved mends +broken: 1 of 3 tests failed in each of 3 runs; 1 wrong mends fail; shipped: all pass'
+    assert_output --regexp '^proved mends +broken: 1 of 3 tests failed in each of 3 runs; 1 wrong mends fail; shipped: all pass \([0-9]+s\)$'
+    # Each stage said on standard error as it starts.
+    [ "$stderr" = "proving mends: building the broken copy...
+proving mends: the broken copy, runs 1 to 3, and the shipped program, side by side...
+proving mends: wrong mend 1 of 1, building...
+proving mends: wrong mend 1 of 1, judging..." ]
     # A start gives the fault alone, not a wrong mend.
     SYSZOO_EXERCISES=$set_dir run practice start mends
     assert_success

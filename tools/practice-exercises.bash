@@ -21,29 +21,66 @@ valid_name() {
     [[ $1 =~ ^[A-Za-z0-9-]+$ ]]
 }
 
-# The name of exercise file $1: without the folder, the order number and .patch.
+# Set variable $1 to the name of exercise file $2: without the folder, the order number and
+# .patch. (No subshell: it runs in loops over the set.)
+set_exercise_name() {
+    local base=${2##*/}
+    base=${base%.patch}
+    [[ $base =~ ^[0-9]+-(.+)$ ]] && base=${BASH_REMATCH[1]}
+    printf -v "$1" '%s' "$base"
+}
+
+# The name of exercise file $1.
 exercise_name() {
-    local name=${1##*/}
-    name=${name%.patch}
-    [[ $name =~ ^[0-9]+-(.+)$ ]] && name=${BASH_REMATCH[1]}
+    local name
+    set_exercise_name name "$1"
     printf '%s\n' "$name"
 }
 
-# The exercise files: the patch files with a usable name (the others are named by
-# skipped_files).
+# The exercise files: the patch files with a usable name, the first of each name (the others
+# are named by skipped_files).
 exercise_files() {
-    local file
+    local file name seen=' '
     while read -r file; do
-        valid_name "$(exercise_name "$file")" && printf '%s\n' "$file"
+        set_exercise_name name "$file"
+        if ! valid_name "$name" || [[ $seen == *" $name "* ]]; then continue; fi
+        seen+="$name "
+        printf '%s\n' "$file"
     done < <(patch_files)
+}
+
+# Why a file named $1 is never used: file $2, which comes first, has its name.
+name_taken() {
+    printf "the name '%s' is %s's too, which comes first: this file is never used\n" "$1" "$2"
 }
 
 # The patch files skipped for their names, each with the reason, one a line.
 skipped_files() {
-    local file
+    local file name
+    local -A first=()
     while read -r file; do
-        valid_name "$(exercise_name "$file")" || printf '%s: skipped, %s\n' "${file##*/}" "$name_rule"
+        set_exercise_name name "$file"
+        if ! valid_name "$name"; then
+            printf '%s: skipped, %s\n' "${file##*/}" "$name_rule"
+        elif [ -n "${first[$name]:-}" ]; then
+            printf '%s: skipped, %s\n' "${file##*/}" "$(name_taken "$name" "${first[$name]}")"
+        else
+            first[$name]=${file##*/}
+        fi
     done < <(patch_files)
+}
+
+# What is wrong with the name of exercise file $1, if anything: one the runner cannot use, or one
+# that a file of its folder which comes first has too.
+name_problem() {
+    local name other other_name
+    set_exercise_name name "$1"
+    valid_name "$name" || { printf '%s\n' "$name_rule"; return 0; }
+    while read -r other; do
+        [ "${other##*/}" != "${1##*/}" ] || return 0
+        set_exercise_name other_name "$other"
+        [ "$other_name" != "$name" ] || { name_taken "$name" "${other##*/}"; return 0; }
+    done < <(find "$(dirname -- "$1")" -maxdepth 1 -name '*.patch' -type f | LC_ALL=C sort)
 }
 
 exercise_names() {
@@ -53,9 +90,10 @@ exercise_names() {
 
 # The file of exercise $1, or nothing.
 exercise_file() {
-    local file
+    local file name
     while read -r file; do
-        [ "$(exercise_name "$file")" = "$1" ] && { printf '%s\n' "$file"; return 0; }
+        set_exercise_name name "$file"
+        [ "$name" = "$1" ] && { printf '%s\n' "$file"; return 0; }
     done < <(exercise_files)
     return 1
 }
@@ -68,11 +106,24 @@ program_names() {
     done
 }
 
+# True when file $1 (a path in the sources) is one of program $2's: its source (or any file of
+# its name in its folder), or its folder's build file.
+program_owns() {
+    local stop folder
+    for stop in "$root"/*/"$2".tour; do
+        [[ $stop == "$root"/tools/* ]] && continue
+        folder=${stop%/*}
+        folder=${folder##*/}
+        [[ $1 == "$folder/$2".* || $1 == "$folder/CMakeLists.txt" ]] && return 0
+    done
+    return 1
+}
+
 # Read exercise file $1 into ex_* variables: the header's fields, the files its patch changes
 # and its wrong mends (ex_wrongs, their descriptions). Status 1, with ex_problem saying where
 # and what, when the file cannot be used.
 read_exercise() {
-    ex_file=$1 ex_problem=''
+    ex_file=$1 ex_problem='' ex_programs_line=0
     ex_title='' ex_programs=() ex_symptom='' ex_tests=() ex_hints=() ex_files=() ex_wrongs=()
     ex_kernel_run='' ex_kernel_calls='' ex_kernel_expect='' ex_kernel_says=''
     local line number=0 key value part=header last='' at
@@ -113,7 +164,7 @@ read_exercise() {
         key=${BASH_REMATCH[1]} value=${BASH_REMATCH[2]} last=$key
         case $key in
             Title) ex_title=$value ;;
-            Programs) read -r -a ex_programs <<< "$value" ;;
+            Programs) read -r -a ex_programs <<< "$value"; ex_programs_line=$number ;;
             Symptom) ex_symptom+=${ex_symptom:+ }$value ;;
             Test) ex_tests+=("$value") ;;
             Hint) ex_hints+=("$value") ;;
@@ -181,14 +232,22 @@ resolve_name() {
 }
 
 # The problems of exercise file $1 that need no build, one a line (none when it is sound): its
-# name, its fields, its tests in the suite (not when $2 is "no-suite": the judge says it), its
-# patch and its wrong mends applying to the sources.
+# name (usable, and no earlier file's), its fields, its patch changing a file of its programs,
+# its tests in the suite (not when $2 is "no-suite": the judge says it), its patch and its wrong
+# mends applying to the sources.
 lint_file() {
-    local file=$1 suite=${2:-} name
-    name=$(exercise_name "$file")
-    valid_name "$name" || { printf '%s: %s\n' "${file##*/}" "$name_rule"; return 0; }
+    local file=$1 suite=${2:-} problem
+    problem=$(name_problem "$file")
+    [ -z "$problem" ] || { printf '%s: %s\n' "${file##*/}" "$problem"; return 0; }
     read_exercise "$file" || { printf '%s\n' "$ex_problem"; return 0; }
-    local at=${file##*/} test i log
+    local at=${file##*/} test i log program changed owned=0
+    # Only the programs named are built from a learner's copy: a patch that changes none of their
+    # files would be judged on the programs as shipped.
+    for program in "${ex_programs[@]}"; do
+        for changed in "${ex_files[@]}"; do program_owns "$changed" "$program" && owned=1; done
+    done
+    [ "$owned" -eq 1 ] || printf '%s line %d: Programs: the patch changes no file of %s (it changes %s)\n' \
+        "$at" "$ex_programs_line" "${ex_programs[*]}" "${ex_files[*]}"
     if [ -z "$ex_symptom" ] || [ ${#ex_hints[@]} -lt 2 ] || [ ${#ex_hints[@]} -gt 3 ]; then
         printf '%s: a learner needs a Symptom and two or three Hints (%d given)\n' "$at" ${#ex_hints[@]}
     fi

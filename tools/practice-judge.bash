@@ -16,6 +16,7 @@ find_shipped() {
         [[ $shipped == /* ]] || shipped=$start_dir/$shipped
         tools=${SYSZOO_TOOLS:-$shipped/../tests}
         bench=${SYSZOO_BENCH:-$shipped/../bench}
+        find_contain
         return 0
     fi
     local build=$root/build missing=0 name
@@ -23,6 +24,7 @@ find_shipped() {
         for name in $(programs_of "$build/build-info"); do
             [ -x "$build/bin/$name" ] || missing=1
         done
+        [ -x "$build/tests/practice_contain" ] || missing=1
     else
         missing=1
     fi
@@ -39,6 +41,13 @@ find_shipped() {
             sed -u 's/^/  /' && [ "${PIPESTATUS[0]}" -eq 0 ]; } || die "the build of the shipped programs failed"
     fi
     shipped=$build/bin tools=$build/tests bench=$build/bench
+    find_contain
+}
+
+# Set contain: what runs each judged test (tools/practice_contain.cpp), among the tests' helpers.
+find_contain() {
+    contain=$tools/practice_contain
+    [ -x "$contain" ] || die "$contain is missing: the tests' helpers of the build are needed (SYSZOO_TOOLS names their folder)"
 }
 
 # The programs that the build whose build-info file is $1 made, one a line.
@@ -183,14 +192,15 @@ port_in_use() {
 
 # Run test $3 of bats file $2 alone with programs' folder $1, its report in file $4, in an IPC
 # namespace of its own where one can be made, as CTest runs the tests. Stopped, with every
-# process of its group, after $test_limit seconds. The status is the test runner's.
+# process of its group, after $test_limit seconds; whatever it leaves running (a daemon a program
+# started, say) is ended when it ends. The status is the test runner's.
 run_test() {
     local start=$SECONDS status stand_ins=$tools
     [ -d "$1/.tools" ] && stand_ins=$1/.tools
     # In the background, so that an interrupted runner can stop it.
     SYSZOO_BIN=$1 SYSZOO_ROOT=$root SYSZOO_TOOLS=$stand_ins SYSZOO_BENCH=$bench \
         SYSZOO_BUILD_INFO=${SYSZOO_BUILD_INFO:-$shipped/../build-info} SYSZOO_ARCH=native \
-        timeout -k 5 "$test_limit" "$root/tests/private_ipc" bats --tap --filter "$(exact_regex "$3")" "$2" \
+        "$contain" timeout -k 5 "$test_limit" "$root/tests/private_ipc" bats --tap --filter "$(exact_regex "$3")" "$2" \
         > "$4" 2>&1 < /dev/null 3>&- &
     judge_child=$!
     { wait "$judge_child"; status=$?; } 2> /dev/null
@@ -301,8 +311,10 @@ kernel_check() {
     local dir status=0
     dir=$(mktemp -d) || return 2
     scratch+=("$dir")
+    # strace waits for every process it follows, a daemon the program left too: the outer limit
+    # ends it, and then the daemon.
     (
-        cd "$dir" && BIN=$1 "$root/tests/private_ipc" strace -f -qq -o "$dir/trace" \
+        cd "$dir" && BIN=$1 "$contain" timeout -k 5 40 "$root/tests/private_ipc" strace -f -qq -o "$dir/trace" \
             -e trace="$ex_kernel_calls" -- timeout -k 5 30 bash -c "$ex_kernel_run" \
             > /dev/null 2>&1 < /dev/null 3>&-
     )

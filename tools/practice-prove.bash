@@ -40,8 +40,9 @@ prove() {
     fi
     if [ $# -eq 0 ]; then
         while read -r file; do
-            valid_name "$(exercise_name "$file")" && continue
-            printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "${file##*/}" "$name_rule"
+            reason=$(name_problem "$file")
+            [ -n "$reason" ] || continue
+            printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "${file##*/}" "$reason"
             failed=1
         done < <(patch_files)
     fi
@@ -57,6 +58,7 @@ prove() {
             continue
         fi
         read_exercise "$file"
+        proof_stage "building the broken copy"
         reason='' proved_broken=''
         prove_broken "$tree" || reason=$proof_reason
         local i
@@ -72,6 +74,12 @@ prove() {
         fi
     done
     return "$failed"
+}
+
+# Say on standard error that stage $1 of the proof of exercise $name starts: the whole proof of an
+# exercise takes minutes.
+proof_stage() {
+    printf 'proving %s: %s...\n' "$name" "$1" >&2
 }
 
 # Apply diff $2 of the exercise (0 the fault, N a wrong mend) to the sources in $1/src, or take it
@@ -104,9 +112,15 @@ prove_broken() {
         for test in "${ex_tests[@]}"; do
             [[ $(test_file_of "$test") == */net.bats ]] && together=0
         done
+        [ "$together" -eq 0 ] || proof_stage "the broken copy, runs 1 to 3, and the shipped program, side by side"
         for run in 1 2 3 shipped; do
             bin=$tree/bin
             [ "$run" = shipped ] && bin=$shipped
+            if [ "$together" -eq 0 ] && [ "$run" = shipped ]; then
+                proof_stage "the shipped program"
+            elif [ "$together" -eq 0 ]; then
+                proof_stage "the broken copy, run $run of 3"
+            fi
             judge_in_background "$bin" "$tree" "$run"
             [ "$together" -eq 1 ] || wait $!
         done
@@ -151,6 +165,7 @@ judge_in_background() {
 prove_kernel() {
     local status
     kernel_problem=''
+    [ -z "$ex_kernel_run" ] || proof_stage "what the kernel saw"
     kernel_check "$shipped"
     status=$?
     # Where nothing can be traced, the tests have proved what they can.
@@ -169,6 +184,7 @@ prove_wrong() {
     local tree=$1 i=$2 status failed_tests ok timeout why what
     what="wrong mend $i ($(printf '%s' "${ex_wrongs[i - 1]}" | cut -c 1-60))"
     proof_reason=''
+    proof_stage "wrong mend $i of ${#ex_wrongs[@]}, building"
     if ! proof_patch "$tree" "$i"; then
         proof_reason="$what does not apply to the sources as shipped: $(tr '\n' ' ' < "$tree/patch.log")"
         return 1
@@ -178,6 +194,7 @@ prove_wrong() {
     elif ! link_programs "$tree/bin" "$tree/build" "${ex_programs[@]}"; then
         proof_reason="$what: its programs were not built"
     else
+        proof_stage "wrong mend $i of ${#ex_wrongs[@]}, judging"
         judge_in_background "$tree/bin" "$tree" "wrong"
         wait
         judges=()

@@ -35,8 +35,9 @@ xml_text() {
 # ./practice report [--junit FILE] [--csv FILE]: a table of every exercise, or the same as a
 # JUnit XML file (one test case per exercise) or a CSV file.
 report() {
-    local junit=${report_junit:-} csv=${report_csv:-} records
+    local junit=${report_junit:-} csv=${report_csv:-} records learner
     records=$(report_records)
+    learner=$(id -un 2> /dev/null || id -u) # a user without a name in the user database has a number
     if [ -n "$csv" ]; then
         { echo 'exercise,state,checks,hints,seconds,note'
             awk -F '\t' '{ gsub(/"/, "\"\"", $6); printf "%s,%s,%s,%s,%s,\"%s\"\n", $1, $2, $3, $4, $5, $6 }' <<< "$records"
@@ -44,7 +45,7 @@ report() {
     fi
     if [ -n "$junit" ]; then
         awk -F '\t' -v suite="$(printf '%s' "practice ${SYSZOO_EXERCISES:+${exercise_dir##*/}}" | xml_text)" \
-            -v host="$(uname -n | xml_text)" '
+            -v host="$(uname -n | xml_text)" -v learner="$(printf '%s' "$learner" | xml_text)" '
             function esc(t) { gsub(/&/, "\\&amp;", t); gsub(/</, "\\&lt;", t); gsub(/>/, "\\&gt;", t); gsub(/"/, "\\&quot;", t); return t }
             { n++; name[n] = $1; state[n] = $2; checks[n] = $3; hints[n] = $4; secs[n] = $5; note[n] = $6
               if ($2 == "skipped" || $2 == "not-started") skipped++; else if ($2 != "done") failed++ }
@@ -52,6 +53,9 @@ report() {
                 print "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
                 printf "<testsuites name=\"%s\">\n", suite
                 printf "  <testsuite name=\"%s\" tests=\"%d\" failures=\"%d\" skipped=\"%d\" hostname=\"%s\">\n", suite, n, failed, skipped, host
+                printf "    <properties>\n"
+                printf "      <property name=\"learner\" value=\"%s\"/>\n", learner
+                printf "    </properties>\n"
                 for (i = 1; i <= n; i++) {
                     printf "    <testcase classname=\"practice\" name=\"%s\" time=\"%d\">\n", name[i], secs[i]
                     printf "      <properties>\n"
@@ -69,7 +73,7 @@ report() {
             }' <<< "$records" > "$junit" || die "cannot write $junit"
     fi
     [ -z "$junit$csv" ] || return 0
-    printf '# ./practice report: %s on %s, %s\n' "$(id -un 2> /dev/null || id -u)" "$(uname -n)" "$(date '+%Y-%m-%d %H:%M')"
+    printf '# ./practice report: %s on %s, %s\n' "$learner" "$(uname -n)" "$(date '+%Y-%m-%d %H:%M')"
     printf '%-20s %-12s %6s %6s %8s  %s\n' exercise state checks hints seconds note
     awk -F '\t' '{ printf "%-20s %-12s %6s %6s %8s  %s\n", $1, $2, $3, $4, $5, $6 }' <<< "$records" | sed 's/ *$//'
 }

@@ -90,7 +90,7 @@ interrupt_tour_at() {
     kill -STOP "$pid"
     kill -"$signal" "$pid"
     kill -CONT "$pid"
-    wait_bounded "$pid" 30 || status=$?
+    wait_bounded "$pid" 120 || status=$?  # a hang, not a slow machine
     # as a shell reports a program it killed
     if [ "$status" -ne $((128 + $(kill -l "$signal"))) ] || ! grep -q "tour interrupted" "$out"; then
         echo "after SIG$signal: status $status, output:"

@@ -140,7 +140,7 @@ interrupt_tour_at() {
     sleep 0.5
     kill -INT -- "-$pid"
     status=0
-    wait_bounded "$pid" 10 || status=$?
+    wait_bounded "$pid" 30 || status=$?
     [ "$status" -eq 130 ] # not 141: the tour must not die writing to the ended marker
     wait_until '[ -z "$(marked_processes "$mark")" ]' 2
     tour_left_nothing "$mark"
@@ -247,7 +247,7 @@ client_expected=$'! connect: Operation now in progress\nerror:Success\n  [server
         sleep 0.5 # pairhalt runs for about 10 s
         kill -"${signal%:*}" "$pid"
         status=0
-        wait_bounded "$pid" 4 || status=$?
+        wait_bounded "$pid" 8 || status=$? # well before pairhalt would end by itself
         [ "$status" -eq "${signal#*:}" ]
         run ! grep -qxE '(\x1b\[31m)?! (\x1b\[0m)?' "$out" # no mark of a line never written
         run ! grep -q Terminated "$out" "$err"

@@ -105,8 +105,9 @@ sub masked {
     # strace -f names the process in front of a line while it traces more than one: whether it
     # has seen a thread just made, when the next line comes, is the scheduler's choice
     $line =~ s/^\[pid +\d+\] //;
-    # and whether a thread is in a call when its process ends, which strace then shows unfinished
-    return undef if $line =~ /<unfinished \.\.\.>$/;
+    # and whether a thread is in a call when its process ends, which strace then shows unfinished,
+    # or a child ends before its parent, which strace then shows getting SIGCHLD
+    return undef if $line =~ /<unfinished \.\.\.>$/ || $line =~ /^--- SIGCHLD /;
     $line =~ s/0x[0-9a-fA-F]+/0xH/g;
     $line =~ s/\b(tmp|marked)\.[A-Za-z0-9]{6,}/$1.T/g;
     $line =~ s/\d+/N/g;

@@ -212,7 +212,7 @@ END
     run timeline_of "$traces/debian12/catcher" --text
     [ "$(grep -c '◀─signal from [0-9]' <<< "$output")" -eq 4 ]
     run timeline_of "$traces/debian12/pairhalt" --text --width 100
-    assert_line --regexp '^ +[0-9]+ ─cancel from [0-9]+─+▶SIGRTMIN arrives'
+    assert_line --regexp '^ +[0-9]+ ─cancel from [0-9]+(─)+▶SIGRTMIN arrives'
     [ "$(grep -c '◀─joined from [0-9]' <<< "$output")" -eq 2 ]
 }
 

@@ -5,26 +5,14 @@
 # ctest: TIMEOUT 2400 COST 840
 
 load helper
+load practice
 
 setup() {
-    [ -n "$ROOT" ] || skip "SYSZOO_ROOT does not name the sources"
-    # A folder name with a space in it, as a home folder may have.
-    export XDG_DATA_HOME="$BATS_TEST_TMPDIR/my data"
-    area="$XDG_DATA_HOME/syszoo/practice"
-    unset SYSZOO_PRACTICE_DIR SYSZOO_EXERCISES
+    practice_setup
 }
 
 teardown() {
     remove_nobody_folder
-}
-
-practice() {
-    "$ROOT/practice" --no-install "$@" 3>&-
-}
-
-# Put the lines of farewell's registration back in the shipped order, in copy $1.
-mend_farewell() {
-    cp "$ROOT/proc/farewell.cpp" "$1/proc/farewell.cpp"
 }
 
 @test "a learner starts, fails, takes hints, mends, passes, and goes on; nothing lands in the checkout" {

@@ -1,17 +1,14 @@
 #!/usr/bin/env bats
 # The judge of the exercise runner and its proof: what a check builds and what counts as a
 # verdict, a hanging program, a busy port, teachers' exercise files and their wrong mends, on a
-# few quick exercises (none that needs the network port). The learner's side is practice.bats's.
+# few quick exercises. The learner's side is practice.bats's.
 # ctest: TIMEOUT 2400 COST 580 PRIVATE_NET port_5678
 
 load helper
+load practice
 
 setup() {
-    [ -n "$ROOT" ] || skip "SYSZOO_ROOT does not name the sources"
-    # A folder name with a space in it, as a home folder may have.
-    export XDG_DATA_HOME="$BATS_TEST_TMPDIR/my data"
-    area="$XDG_DATA_HOME/syszoo/practice"
-    unset SYSZOO_PRACTICE_DIR SYSZOO_EXERCISES
+    practice_setup
 }
 
 teardown() {
@@ -19,15 +16,6 @@ teardown() {
     stop_pid "${checker:-}"
     local left
     for left in $([ -z "${mark:-}" ] || marked_processes "$mark"); do kill -KILL "$left" 2> /dev/null || true; done
-}
-
-practice() {
-    "$ROOT/practice" --no-install "$@" 3>&-
-}
-
-# Put the lines of farewell's registration back in the shipped order, in copy $1.
-mend_farewell() {
-    cp "$ROOT/proc/farewell.cpp" "$1/proc/farewell.cpp"
 }
 
 @test "the proof refuses an exercise whose test is gone or whose fault no test sees" {

@@ -340,3 +340,17 @@ stand_in() {
     printf '#!/bin/bash\n%s\n' "$2" > "$fake/bin/$1"
     chmod +x "$fake/bin/$1"
 }
+
+# Run headless Chromium with JavaScript off (a fresh profile whose settings block it) on file $1,
+# with further arguments $2... Its home is the profile's folder too: it would leave its crash
+# reports and caches in the user's.
+chromium_on() {
+    local file=$1 profile
+    shift
+    profile=$(mktemp -d "$BATS_TEST_TMPDIR/profile.XXXXXX")
+    mkdir "$profile/Default"
+    echo '{"profile":{"default_content_setting_values":{"javascript":2}}}' > "$profile/Default/Preferences"
+    HOME=$profile XDG_CONFIG_HOME=$profile/config XDG_CACHE_HOME=$profile/cache timeout 60 chromium --headless --no-sandbox --disable-gpu --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --user-data-dir="$profile" "$@" "file://$file" 2> /dev/null 3>&-
+}

@@ -430,18 +430,6 @@ END
     tour_left_nothing "$mark"
 }
 
-# Headless Chromium with JavaScript off on file $1, further arguments $2... (as tour_html.bats).
-chromium_on() {
-    local file=$1 profile
-    shift
-    profile=$(mktemp -d "$BATS_TEST_TMPDIR/profile.XXXXXX")
-    mkdir "$profile/Default"
-    echo '{"profile":{"default_content_setting_values":{"javascript":2}}}' > "$profile/Default/Preferences"
-    HOME=$profile XDG_CONFIG_HOME=$profile/config XDG_CACHE_HOME=$profile/cache timeout 60 chromium --headless --no-sandbox --disable-gpu --no-first-run \
-        --disable-background-networking --disable-component-update --disable-sync \
-        --user-data-dir="$profile" "$@" "file://$file" 2> /dev/null 3>&-
-}
-
 @test "the README's timelines are what the drawing makes of the traces of the run they show" {
     unpack_traces
     local stop filter shown

@@ -165,6 +165,13 @@ shown_bin() {
     if [ "$PWD" = "$ROOT" ]; then echo "${BIN#"$ROOT"/}"; else echo "$BIN"; fi
 }
 
+# Standard input without the tour's notes that the next lines came on both streams at once: one
+# depends on when the tour read the lines, and a long one is wrapped over two lines or more.
+without_order_notes() {
+    awk '/^\(the next [0-9]+ lines came on standard output and standard error at once: / { note = 1 }
+        !note { print } note && /is not known\)$/ { note = 0 }'
+}
+
 # The tour, with its processes marked by $mark (see marked_processes), and without bats's
 # descriptor 3, which a process left running would hold.
 tour() {

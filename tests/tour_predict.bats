@@ -42,8 +42,7 @@ tour_answered() {
     # from the first stop on, the programs' folder as the README shows it
     local shown readme
     # The note on lines that came on both streams at once depends on when the tour read them.
-    shown=$(sed -n '/^-- farewell:/,$p' <<< "$output" | sed "s|$(shown_bin)/|build/bin/|g" |
-        grep -v '^(the next [0-9]* lines came on standard output and standard error at once: ')
+    shown=$(sed -n '/^-- farewell:/,$p' <<< "$output" | sed "s|$(shown_bin)/|build/bin/|g" | without_order_notes)
     readme=$(awk '/missed and one held:$/ { on = 1; next }
         on && /^    / { sub(/^    /, ""); print; started = 1; next }
         on && started && /^$/ { print; next } started { exit }' "$ROOT/README.md")

@@ -303,8 +303,7 @@ TRACE
     # process IDs, ports and the loader's calls left out vary; the order of a command's lines on
     # standard output and standard error, and the note on it, is the kernel's to choose
     mask() {
-        sed -E 's/\b[0-9]{4,}\b/N/g; s/^(  \(left out: )[0-9]+ other calls.*/\1.../; s/  +/ /g' |
-            grep -v '^(the next [0-9]* lines came on standard output and standard error at once: '
+        without_order_notes | sed -E 's/\b[0-9]{4,}\b/N/g; s/^(  \(left out: )[0-9]+ other calls.*/\1.../; s/  +/ /g'
     }
     sed -n '/^    -- client: /,/^$/p' "$ROOT/README.md" | sed -e 's/^    //' -e '/^$/d' | mask > "$BATS_TEST_TMPDIR/readme"
     sed -n '/^-- client: /,/^$/p' <<< "$output" | sed -e "s|$(shown_bin)/|build/bin/|g" -e '/^$/d' | mask > "$BATS_TEST_TMPDIR/tour"

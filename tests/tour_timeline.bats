@@ -302,7 +302,8 @@ wait_for_trace_line() {
 
 @test "./tour --timeline: drawings under the stops that have one, one line why under the others" {
     command -v strace > /dev/null || skip "strace is not installed (Debian package strace)"
-    COLUMNS=80 run --separate-stderr tour --timeline catcher farewell charcopy
+    keep=$BATS_TEST_TMPDIR/keep
+    COLUMNS=80 SYSZOO_TIMELINE_KEEP=$keep run --separate-stderr tour --timeline catcher farewell charcopy
     assert_success
     assert_line 'Timeline: its processes and threads, time downward (from the same traced run)'
     assert_line --regexp '^    catcher +the tour.s kill$'
@@ -311,7 +312,12 @@ wait_for_trace_line() {
     assert_line "Timeline: charcopy is one process copying its input: nothing happens between processes to draw."
     # the drawing's lines (a row number in three columns, or the lanes' names) fit in 80
     longest=$(perl -CS -ne 'chomp; $m = length if /^((  \d| \d\d|\d\d\d) |    \S)/ && length > $m; END { print $m + 0 }' <<< "$output")
-    [ "$longest" -gt 40 ] && [ "$longest" -le 80 ]
+    [ "$longest" -gt 40 ]
+    [ "$longest" -le 80 ]
+    # the commands beside the program are traced for a stop that has a timeline, not for the others
+    [ -f "$keep/catcher/p1" ]
+    [ -f "$keep/charcopy/1" ]
+    [ -z "$(find "$keep/charcopy" -name 'p*')" ]
     tour_left_nothing "$mark"
 }
 

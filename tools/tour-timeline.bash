@@ -10,6 +10,7 @@ timeline=0
 timeline_traces=0 # partner trace files made so far by the traced run
 timeline_run=     # the folder of the stop's traced run, once kernel_view has made it
 timeline_filter=  # the calls its kernel view keeps
+timeline_drawn=   # "STOP yes" or "STOP no": whether that stop may have a timeline at all
 
 # The options that the stop's own strace gets: times, to put all of a stop's trace files in one
 # order. strace aligns results at column 40 counting the time's 18 columns too: at 58, the kernel
@@ -20,9 +21,15 @@ timeline_strace_options() {
 
 # In the stop's traced run, sets $command to command line $1 traced as a partner of the stop's
 # program: the whole command, through bash, into a trace file of its own. Called by
-# traced_command for what it does not trace.
+# traced_command for what it does not trace. A stop that never has a timeline (one process,
+# nothing between lanes) traces nothing beside its program: its kernel view shows no partner.
 timeline_partner() {
     [ "$timeline" -eq 1 ] && [ "$tracing" -eq 1 ] || return 0
+    if [ "${timeline_drawn% *}" != "$stop_program" ]; then
+        timeline_drawn="$stop_program no"
+        perl "$root/tools/tour-timeline.pl" --stop "$stop_program" --drawn && timeline_drawn="$stop_program yes"
+    fi
+    [ "${timeline_drawn#* }" = yes ] || return 0
     timeline_traces=$((timeline_traces + 1))
     local file=${work_dir:?}/trace/p$timeline_traces
     printf '%s\n' "$1" > "$file.command"

@@ -11,6 +11,8 @@
 #     --svg        the picture alone
 #     --structure  lanes and arrows in order, without times or IDs (for the tests)
 #     --audit      every line of every file with the rule that placed it or left it out
+#     --drawn      no output: status 0 when stop NAME may have a timeline, 1 when it never has
+#                  one (then nothing beside its program need be traced for it)
 #
 # The parser never drops a line: each is a call (whole, begun or resumed), a signal's arrival,
 # a process's end, a notice of strace's own, or a line cut short where the trace ends; any
@@ -49,12 +51,13 @@ while (@ARGV) {
     elsif ($a eq '--filter') { $filter = shift @ARGV // '' }
     elsif ($a eq '--width') { $width = shift @ARGV // 80 }
     elsif ($a eq '--absent') { push @absent, shift @ARGV // '' }
-    elsif ($a =~ /^--(events|text|svg|structure|audit)$/) { $mode = $1 }
+    elsif ($a =~ /^--(events|text|svg|structure|audit|drawn)$/) { $mode = $1 }
     else { die "tour-timeline: unknown argument '$a'\n" }
 }
 my @files = @ARGV;
 $width = 80 unless $width =~ /^\d+$/ && $width >= 80;
-die "tour-timeline: name a mode (--events, --text, --svg, --structure or --audit)\n" unless $mode;
+die "tour-timeline: name a mode (--events, --text, --svg, --structure, --audit or --drawn)\n" unless $mode;
+exit(exists $no_timeline{$stop} ? 1 : 0) if $mode eq 'drawn';
 
 # --- the parser ---------------------------------------------------------------------------------
 # One record a line: {file, line, text, pid, time, kind, ...} with kind call (name, args, result;

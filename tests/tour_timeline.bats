@@ -308,7 +308,9 @@ wait_for_trace_line() {
     assert_line 'Timeline: its processes and threads, time downward (from the same traced run)'
     assert_line --regexp '^    catcher +the tour.s kill$'
     [ "$(grep -c '◀─signal from [0-9]' <<< "$output")" -eq 4 ]
-    assert_line --regexp '“first exit handler”'
+    # farewell's lines all leave in one write at exit: every one is drawn, whole, in its order
+    [ "$(awk '/^-- / { on = /^-- farewell:/ } on' <<< "$output" | grep -E '^ *[0-9]+ ' | grep -o '“[^”]*”' | paste -sd '|')" = \
+        "“main is done”|“first exit handler”|“first exit handler”|“second exit handler”" ]
     assert_line "Timeline: charcopy is one process copying its input: nothing happens between processes to draw."
     # the drawing's lines (a row number in three columns, or the lanes' names) fit in 80
     longest=$(perl -CS -ne 'chomp; $m = length if /^((  \d| \d\d|\d\d\d) |    \S)/ && length > $m; END { print $m + 0 }' <<< "$output")
@@ -349,7 +351,7 @@ kill -USR1 $shown
 kill -USR2 $shown
 kill -USR1 $shown
 kill -TERM $shown
-strace -f -ttt -a 58 -A -o trace/1 -- $bin/catcher
+strace -f -ttt -a 58 -e write=1,2 -A -o trace/1 -- $bin/catcher
 strace -f -ttt -A -o trace/p1 -- bash -c kill\\ -USR1\\ $traced
 strace -f -ttt -A -o trace/p2 -- bash -c kill\\ -USR2\\ $traced
 strace -f -ttt -A -o trace/p3 -- bash -c kill\\ -USR1\\ $traced

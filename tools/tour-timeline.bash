@@ -14,9 +14,24 @@ timeline_drawn=   # "STOP yes" or "STOP no": whether that stop may have a timeli
 
 # The options that the stop's own strace gets: times, to put all of a stop's trace files in one
 # order. strace aligns results at column 40 counting the time's 18 columns too: at 58, the kernel
-# view's lines, their times taken out, are as they are in a trace without them.
+# view's lines, their times taken out, are as they are in a trace without them. For a stop that
+# has a timeline, the bytes written to standard output and error too (-e write=1,2), as lines
+# after each write that the kernel view leaves out: strace's quoted string keeps only the first
+# 32, and the timeline shows every line where it was written (farewell's all leave in one write).
 timeline_strace_options() {
-    [ "$timeline" -eq 1 ] && printf '%s' '-ttt -a 58 '
+    [ "$timeline" -eq 1 ] || return 0
+    printf '%s' '-ttt -a 58 '
+    timeline_stop_drawn && printf '%s' '-e write=1,2 '
+}
+
+# True when the stop being shown may have a timeline: one that never has one (a single process,
+# nothing between lanes) needs nothing traced for it beyond its kernel view.
+timeline_stop_drawn() {
+    if [ "${timeline_drawn% *}" != "$stop_program" ]; then
+        timeline_drawn="$stop_program no"
+        perl "$root/tools/tour-timeline.pl" --stop "$stop_program" --drawn && timeline_drawn="$stop_program yes"
+    fi
+    [ "${timeline_drawn#* }" = yes ]
 }
 
 # In the stop's traced run, sets $command to command line $1 traced as a partner of the stop's
@@ -24,12 +39,7 @@ timeline_strace_options() {
 # traced_command for what it does not trace. A stop that never has a timeline (one process,
 # nothing between lanes) traces nothing beside its program: its kernel view shows no partner.
 timeline_partner() {
-    [ "$timeline" -eq 1 ] && [ "$tracing" -eq 1 ] || return 0
-    if [ "${timeline_drawn% *}" != "$stop_program" ]; then
-        timeline_drawn="$stop_program no"
-        perl "$root/tools/tour-timeline.pl" --stop "$stop_program" --drawn && timeline_drawn="$stop_program yes"
-    fi
-    [ "${timeline_drawn#* }" = yes ] || return 0
+    [ "$timeline" -eq 1 ] && [ "$tracing" -eq 1 ] && timeline_stop_drawn || return 0
     timeline_traces=$((timeline_traces + 1))
     local file=${work_dir:?}/trace/p$timeline_traces
     printf '%s\n' "$1" > "$file.command"

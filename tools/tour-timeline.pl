@@ -15,7 +15,9 @@
 #                  one (then nothing beside its program need be traced for it)
 #
 # The parser never drops a line: each is a call (whole, begun or resumed), a signal's arrival,
-# a process's end, a notice of strace's own, or a line cut short where the trace ends; any
+# a process's end, a notice of strace's own, a line of the bytes a write wrote (strace's
+# -e write=FD: the whole of what strace's quoted string cuts short), or a line cut short where
+# the trace ends; any
 # other line is counted as unexplained and --audit says so. Lines of one file are in the order
 # strace wrote them; files are put in one order by their times (-ttt). Where two events in
 # different lanes have the same time, they share a row: the drawing does not order them.
@@ -61,7 +63,8 @@ exit(exists $no_timeline{$stop} ? 1 : 0) if $mode eq 'drawn';
 
 # --- the parser ---------------------------------------------------------------------------------
 # One record a line: {file, line, text, pid, time, kind, ...} with kind call (name, args, result;
-# part whole, begin or end), signal (sig, info), end (how), notice, cut, blank, unexplained.
+# part whole, begin or end), signal (sig, info), end (how), notice, dump (bytes), cut, blank,
+# unexplained.
 my @records;
 my $timed = 1;
 my $unexplained = 0;
@@ -83,6 +86,9 @@ sub parse_line {
     $r->{body} = $rest;
     if ($rest eq '') { $r->{kind} = 'blank' }
     elsif ($rest =~ /^strace: /) { $r->{kind} = 'notice' }
+    elsif ($rest =~ /^ \| [0-9a-f]{5}  [0-9a-f]{2} /) { # 16 bytes in hex at most, then as text
+        @$r{qw(kind bytes)} = ('dump', pack('H*', join '', substr($rest, 10, 49) =~ /([0-9a-f]{2})/g));
+    }
     elsif ($rest =~ /^--- (SIG\w+) \{(.*)\} ---$/) { @$r{qw(kind sig info)} = ('signal', $1, $2) }
     elsif ($rest =~ /^--- (.*) ---$/) { @$r{qw(kind sig info)} = ('signal', $1, '') }
     elsif ($rest =~ /^\+\+\+ (exited with (\d+)|killed by (SIG\w+)(?: \(core dumped\))?) \+\+\+$/) {
@@ -123,11 +129,19 @@ for my $f (0 .. $#files) {
     my $complete = $all eq '' || $all =~ /\n\z/;
     my @lines = split /\n/, $all, -1;
     pop @lines if @lines && $lines[-1] eq '';
+    my $last_call; # the call that a dump's bytes belong to: the one just before it
     for my $n (0 .. $#lines) {
         my $r = {file => $f, line => $n + 1, text => $lines[$n]};
         parse_line($r, $lines[$n]);
         if (!$complete && $n == $#lines) { $r->{kind} = 'cut'; $r->{name} = undef }
-        $timed = 0 if !defined $r->{time} && $r->{kind} ne 'blank' && $r->{kind} ne 'cut';
+        if ($r->{kind} eq 'dump') {
+            if ($last_call && $last_call->{name} =~ /^(write|writev|send|sendto|sendmsg)$/) {
+                $last_call->{dump} .= $r->{bytes};
+                $r->{rule} = 'placed with the write whose bytes it shows';
+            } else { $r->{kind} = 'unexplained' }
+        }
+        $last_call = $r if $r->{kind} eq 'call';
+        $timed = 0 if !defined $r->{time} && $r->{kind} !~ /^(blank|cut|dump)$/;
         $unexplained++ if $r->{kind} eq 'unexplained';
         push @records, $r;
     }
@@ -187,7 +201,14 @@ sub short {
     return length $s > $n ? substr($s, 0, $n - 1) . "\x{2026}" : $s;
 }
 sub out_lines { # a write's bytes as the learner saw them, a line each (strace's "..." cut: "…")
-    my ($args) = @_;
+    my ($args, $dump) = @_;
+    if (defined $dump) { # every byte written, where strace dumped them
+        my $text = $dump;
+        utf8::decode($text);
+        $text =~ s/\t/ /g;
+        $text =~ s/[\x00-\x09\x0b-\x1f\x7f]/?/g;
+        return grep { length } split /\n/, $text, -1;
+    }
     my ($s, $cut) = $args =~ /^\d+, "((?:[^"\\]|\\.)*)"(\.\.\.)?/ or return;
     $s =~ s/\\t/ /g;
     $s =~ s/\\"/"/g;
@@ -226,7 +247,7 @@ my %first_seen; # lane key => its first record
 
 for my $r (@records) {
     my $kind = $r->{kind};
-    next if $kind eq 'blank' || $kind eq 'notice' || $kind eq 'cut' || $kind eq 'unexplained';
+    next if $kind eq 'blank' || $kind eq 'notice' || $kind eq 'cut' || $kind eq 'dump' || $kind eq 'unexplained';
     my $key = key_of($r);
     if (!exists $lane_of{$key}) { lane($key); $first_seen{$key} = $r; }
     if ($kind eq 'signal') {
@@ -314,7 +335,7 @@ for my $r (@records) {
         if ($sock && $ret =~ /^\d+$/) {
             my $e = event($r, ($reading ? "$name $ret bytes" : "$name $ret bytes"), sock => $sock, bytes => $ret, reading => $reading);
         } elsif (!$reading && defined $fd && ($fd eq '1' || $fd eq '2' || ($args =~ /^\d+, "/ && $lesson_match->($r)))) {
-            my @lines = out_lines($args);
+            my @lines = out_lines($args, $r->{dump} // ($r->{ended} ? $r->{ended}{dump} : undef));
             $r->{rule} = 'left out: a write of nothing but line ends', next unless @lines;
             my $mark = $fd eq '2' ? '! ' : '';
             my $e = event($r, "$mark\x{201C}$lines[0]\x{201D}", output => 1);

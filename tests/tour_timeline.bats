@@ -68,6 +68,12 @@ line_count() {
         # the calls the lesson turns on are placed, not left out (strace pads a short PID)
         run ! grep -P '\tleft out: a call that carries.*\t\d+ +\S+ (clone3?|fork|vfork|wait4|kill|tgkill|connect|accept4?|msgget|msgctl)\(' <<< "$audit"
     done
+    # the bytes strace dumps after a write are that write's: farewell's last line, past the 32
+    # bytes of its quoted string, is drawn
+    for folder in "$traces"/*/farewell; do
+        timeline_of "$folder" --audit | grep -q $'\tplaced with the write whose bytes it shows\t | 00040 '
+        timeline_of "$folder" --text | grep -q '“second exit handler”'
+    done
 }
 
 @test "a trace cut at any byte or with a call split around another process's line loses no line and invents no arrow" {

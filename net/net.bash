@@ -40,7 +40,12 @@ server_settled() {
 server_down() {
     [ -n "$server_pid" ] || return 0
     show_command "kill $server_pid"
-    kill "$server_pid" 2> /dev/null
+    if [ "$tracing" -eq 1 ]; then # the kernel view's run: the timeline traces the kill as a partner
+        traced_command "kill $server_pid"
+        bash -c "$command" 2> /dev/null
+    else
+        kill "$server_pid" 2> /dev/null
+    fi
     wait_ended "$server_job" 5
     pass_partner_lines
     server_job='' server_pid=''

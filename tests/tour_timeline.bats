@@ -131,24 +131,24 @@ END
     assert_structure client << 'END'
 lane server
 lane client
-lane the tour (not traced)
+lane the tour's kill
 arrow connect: client -> server
 arrow data: client -> server
-arrow signal: the tour (not traced) -> server
+arrow signal: the tour's kill -> server
 END
     assert_structure server << 'END'
 lane server
 lane client
 lane the tour's printf
 lane server, run 2
-lane the tour (not traced)
+lane the tour's kill
 arrow connect: client -> server
 arrow data: client -> server
 arrow connect: the tour's printf -> server
 arrow data: the tour's printf -> server
 arrow data: the tour's printf -> server
 arrow data: the tour's printf -> server
-arrow signal: the tour (not traced) -> server
+arrow signal: the tour's kill -> server
 END
     assert_structure farewell <<< 'lane farewell'
     assert_structure interleave << 'END'
@@ -412,6 +412,9 @@ END
     refute_line 'arrow connect: client -> server'
     refute_line 'arrow data: client -> server'
     assert_line "arrow connect: the tour's printf -> server" # the other connection still is
+    # the tour's kill that ends the server is traced in that run too
+    assert_line "arrow signal: the tour's kill -> server"
+    refute_line --partial "not traced"
     tour_left_nothing "$mark"
 }
 

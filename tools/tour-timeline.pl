@@ -39,8 +39,6 @@ my %no_timeline = (
 my %stop_note = (
     farewell => 'The exit handlers make no system call of their own: their lines leave with main\'s in the writes drawn here, at exit.',
     pairhalt => 'The cancel takes effect at task1\'s next cancellation point; a cancel that lands before the sleep makes no call of its own and is not drawn.',
-    server => 'The tour\'s own shell is not traced: its kill is drawn from the signal\'s sender (si_pid).',
-    client => 'The tour\'s own shell is not traced: its kill is drawn from the signal\'s sender (si_pid).',
 );
 my %thread_names = (pairjoin => ['thread task1', 'thread task2'], pairhalt => ['thread task1', 'thread task2']);
 
@@ -691,6 +689,8 @@ if (defined $why_not) { emit('timeline-none', $why_not); exit 0 }
 emit('timeline-begin', 'Timeline: its processes and threads, time downward (from the same traced run)');
 emit('tline', $_) for text_drawing();
 emit('timeline-note', $stop_note{$stop}) if $stop_note{$stop};
+emit('timeline-note', 'A signal\'s sender that was not traced (the tour\'s own shell) is drawn from the signal\'s si_pid.')
+    if grep { $_->{name} eq 'the tour (not traced)' } @lanes;
 emit('timeline-note', 'Events in one row happened at the same time as far as the trace can tell: their order is not known.') if grep { @$_ > 1 } @rows;
 emit('timeline-svg', svg_drawing());
 emit('timeline-item', $_) for list_items();

@@ -316,7 +316,7 @@ wait_for_trace_line() {
     [ "$(grep -c '◀─signal from [0-9]' <<< "$output")" -eq 4 ]
     # farewell's lines all leave in one write at exit: every one is drawn, whole, in its order
     [ "$(awk '/^-- / { on = /^-- farewell:/ } on' <<< "$output" | grep -E '^ *[0-9]+ ' | grep -o '“[^”]*”' | paste -sd '|')" = \
-        "“main is done”|“first exit handler”|“first exit handler”|“second exit handler”" ]
+        '“main is done”|“first exit handler”|“first exit handler”|“second exit handler”' ]
     assert_line "Timeline: charcopy is one process copying its input: nothing happens between processes to draw."
     # the drawing's lines (a row number in three columns, or the lanes' names) fit in 80
     longest=$(perl -CS -ne 'chomp; $m = length if /^((  \d| \d\d|\d\d\d) |    \S)/ && length > $m; END { print $m + 0 }' <<< "$output")

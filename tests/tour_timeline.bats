@@ -357,11 +357,11 @@ kill -USR1 $shown
 kill -USR2 $shown
 kill -USR1 $shown
 kill -TERM $shown
-strace -f -ttt -a 58 -e write=1,2 -A -o trace/1 -- $bin/catcher
-strace -f -ttt -A -o trace/p1 -- bash -c kill\\ -USR1\\ $traced
-strace -f -ttt -A -o trace/p2 -- bash -c kill\\ -USR2\\ $traced
-strace -f -ttt -A -o trace/p3 -- bash -c kill\\ -USR1\\ $traced
-strace -f -ttt -A -o trace/p4 -- bash -c kill\\ -TERM\\ $traced"
+strace -f -ttt -a 58 -e write=1,2 --decode-fds=socket -A -o trace/1 -- $bin/catcher
+strace -f -ttt --decode-fds=socket -A -o trace/p1 -- bash -c kill\\ -USR1\\ $traced
+strace -f -ttt --decode-fds=socket -A -o trace/p2 -- bash -c kill\\ -USR2\\ $traced
+strace -f -ttt --decode-fds=socket -A -o trace/p3 -- bash -c kill\\ -USR1\\ $traced
+strace -f -ttt --decode-fds=socket -A -o trace/p4 -- bash -c kill\\ -TERM\\ $traced"
     [ "$(grep -hoE "^[0-9]+ +[0-9.]+ kill\\($traced, SIG[A-Z0-9]+\\) = 0" "$keep"/catcher/p? | grep -oE 'SIG[A-Z0-9]+' | paste -sd ' ')" = "SIGUSR1 SIGUSR2 SIGUSR1 SIGTERM" ]
     run timeline_of "$keep/catcher" --structure
     assert_output - << 'END'
@@ -394,6 +394,48 @@ END
     strace -f $(timeline_strace_options) -e trace=exit_group -o "$BATS_TEST_TMPDIR/timed" -- true
     strace -f -e trace=exit_group -o "$BATS_TEST_TMPDIR/untimed" -- true
     [ "$(timeline_untimed "$BATS_TEST_TMPDIR/timed" | sed 's/^[0-9]*//')" = "$(sed 's/^[0-9]*//' "$BATS_TEST_TMPDIR/untimed")" ]
+}
+
+@test "a connect is matched to the accept that took it by both ends of the socket, not by when it came" {
+    # client connects first, then bash; the server accepts bash's connection (port 40002) first
+    local folder=$BATS_TEST_TMPDIR/server
+    mkdir -p "$folder"
+    echo build/bin/server > "$folder/1.command"
+    cat > "$folder/1" << 'END'
+100   1.000000 execve("build/bin/server", ["build/bin/server"], 0x7ffc /* 20 vars */) = 0
+100   1.010000 socket(AF_INET, SOCK_STREAM, IPPROTO_IP) = 3<TCP:[11]>
+100   1.020000 bind(3<TCP:[11]>, {sa_family=AF_INET, sin_port=htons(5678), sin_addr=inet_addr("127.0.0.1")}, 16) = 0
+100   1.300000 accept(3<TCP:[127.0.0.1:5678]>, {sa_family=AF_INET, sin_port=htons(40002), sin_addr=inet_addr("127.0.0.1")}, [16]) = 4<TCP:[127.0.0.1:5678->127.0.0.1:40002]>
+100   1.310000 read(4<TCP:[127.0.0.1:5678->127.0.0.1:40002]>, "b", 256) = 1
+100   1.320000 accept(3<TCP:[127.0.0.1:5678]>, {sa_family=AF_INET, sin_port=htons(40001), sin_addr=inet_addr("127.0.0.1")}, [16]) = 5<TCP:[127.0.0.1:5678->127.0.0.1:40001]>
+100   1.330000 read(5<TCP:[127.0.0.1:5678->127.0.0.1:40001]>, "a", 256) = 1
+100   1.400000 +++ exited with 0 +++
+END
+    local port name
+    for port in 40001 40002; do
+        name=p$((port - 40000))
+        echo "build/bin/client $port" > "$folder/$name.command"
+        cat > "$folder/$name" << END
+$port   1.${name#p}00000 execve("build/bin/client", ["build/bin/client"], 0x7ffc /* 20 vars */) = 0
+$port   1.${name#p}10000 socket(AF_INET, SOCK_STREAM, IPPROTO_IP) = 3<TCP:[2$port]>
+$port   1.${name#p}20000 connect(3<TCP:[2$port]>, {sa_family=AF_INET, sin_port=htons(5678), sin_addr=inet_addr("127.0.0.1")}, 16) = 0
+$port   1.${name#p}30000 write(3<TCP:[127.0.0.1:$port->127.0.0.1:5678]>, "x", 1) = 1
+$port   1.${name#p}40000 +++ exited with 0 +++
+END
+    done
+    run perl "$timeline" --stop server --text -- "$folder"/1 "$folder"/p1 "$folder"/p2
+    assert_success
+    # one lane for the two runs of the client: rows 3 and 7 its connects (port 40001, then 40002),
+    # 4 and 8 its writes; the server takes 40002 first
+    assert_line --regexp '^ 10 accept = fd 4 +◀─connection from 7─+$'
+    assert_line --regexp '^ 11 read 1 bytes +◀─data from 8─+$'
+    assert_line --regexp '^ 12 accept = fd 5 +◀─connection from 3─+$'
+    assert_line --regexp '^ 13 read 1 bytes +◀─data from 4─+$'
+    # and the kernel view's lines are without the decorations that matched them
+    source "$ROOT/tools/tour-timeline.bash"
+    run timeline_untimed "$folder/1"
+    refute_output --partial '<TCP'
+    assert_line '100   read(4, "b", 256) = 1'
 }
 
 @test "a client that never connects: the server's timeline has no connect-accept arrow from it" {

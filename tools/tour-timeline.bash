@@ -17,11 +17,13 @@ timeline_drawn=   # "STOP yes" or "STOP no": whether that stop may have a timeli
 # view's lines, their times taken out, are as they are in a trace without them. For a stop that
 # has a timeline, the bytes written to standard output and error too (-e write=1,2), as lines
 # after each write that the kernel view leaves out: strace's quoted string keeps only the first
-# 32, and the timeline shows every line where it was written (farewell's all leave in one write).
+# 32, and the timeline shows every line where it was written (farewell's all leave in one write);
+# and both ends of a socket (--decode-fds=socket), so that a connect is matched to the accept
+# that took it by the connecting socket's own port. The kernel view shows neither.
 timeline_strace_options() {
     [ "$timeline" -eq 1 ] || return 0
     printf '%s' '-ttt -a 58 '
-    timeline_stop_drawn && printf '%s' '-e write=1,2 '
+    timeline_stop_drawn && printf '%s' '-e write=1,2 --decode-fds=socket '
 }
 
 # True when the stop being shown may have a timeline: one that never has one (a single process,
@@ -45,12 +47,14 @@ timeline_partner() {
     printf '%s\n' "$1" > "$file.command"
     local leaks=
     [ "${build[sanitizers]}" != none ] && leaks="-E ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 "
-    command="strace -f -ttt -A -o $file $leaks-- bash -c $(printf '%q' "$1")"
+    command="strace -f -ttt --decode-fds=socket -A -o $file $leaks-- bash -c $(printf '%q' "$1")"
 }
 
-# The kernel view's lines as they are without times: "PID call...", the PID padded as strace pads it.
+# The kernel view's lines as they are without times: "PID call...", the PID padded as strace pads
+# it, and a socket's descriptor without what --decode-fds=socket adds to it (3<TCP:[...]>).
 timeline_untimed() {
-    sed -E 's/^([0-9]+ +)[0-9]+\.[0-9]+ /\1/' "$1"
+    sed -E 's/^([0-9]+ +)[0-9]+\.[0-9]+ /\1/
+        s/([(, =[] ?[0-9]+)<(TCP|TCPv6|UDP|UDPv6|UDPLITE|UDPLITEv6|UNIX|UNIX-STREAM|UNIX-DGRAM|UNIX-SEQPACKET|NETLINK|socket):\[(\[[^]]*\]|[^][])*\]>/\1/g' "$1"
 }
 
 # After the stop: its timeline, from every trace file of its traced run (the program's own and

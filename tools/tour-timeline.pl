@@ -74,9 +74,17 @@ sub seconds {
     return $h * 3600 + $m * 60 + $s;
 }
 
+# What --decode-fds=socket adds to a socket's descriptor: 3<TCP:[127.0.0.1:52812->127.0.0.1:5678]>
+# (an IPv6 address is in brackets of its own).
+my $socket_decoration = qr/<(?:TCP|TCPv6|UDP|UDPv6|UDPLITE|UDPLITEv6|UNIX|UNIX-STREAM|UNIX-DGRAM|UNIX-SEQPACKET|NETLINK|socket):\[(?:\[[^\]]*\]|[^\[\]])*\]>/;
+
 sub parse_line {
     my ($r, $text) = @_;
     my $rest = $text;
+    # A call's first argument, a connected TCP socket: its own end, to match a connect to its
+    # accept; then the line as it is without the decorations.
+    @$r{qw(sock_fd sock_local)} = ($1, $2) if $rest =~ /^[^"]*?\w\((\d+)<TCP(?:v6)?:\[((?:\[[^\]]*\]|[^\[\]])+?)->/;
+    $rest =~ s/(?<=\d)$socket_decoration//g;
     if ($rest =~ s/^\[pid\s+(\d+)\]\s+//) { $r->{pid} = $1 }
     elsif ($rest =~ s/^(\d+)\s+(?=\S)//) { $r->{pid} = $1 }
     if ($rest =~ s/^(\d+\.\d+|\d\d:\d\d:\d\d(?:\.\d+)?)\s+//) { $r->{time} = seconds($1) }
@@ -238,6 +246,7 @@ my %threads_made; # per file
 
 # Socket bookkeeping, per process: fd => socket, for sends and reads.
 my (%copy_of, %fds, %bound, %sock_of_accept, @connects, @accepts, %bytes);
+my %local_end; # socket => its own address and port, where strace showed both ends (--decode-fds)
 my $sockets = 0;
 my %lesson; # the calls that the stop's kernel view keeps, on its own program's lanes
 my @pending_kills;
@@ -260,6 +269,7 @@ for my $r (@records) {
     }
     next if $r->{part} eq 'end' && $r->{begun}; # drawn with its begin
     my ($name, $args, $res) = ($r->{name}, $r->{args} // '', $r->{result} // '?');
+    if (defined $r->{sock_local} && defined $fds{$key}{$r->{sock_fd}}) { $local_end{$fds{$key}{$r->{sock_fd}}} //= $r->{sock_local} }
     my ($ret) = $res =~ /^(-?\d+|\?)/;
     $ret //= '?';
     my $failed = $ret eq '-1';
@@ -320,7 +330,7 @@ for my $r (@records) {
         next if $failed;
         my $e = event($r, "$name = fd $ret", blocking => 1);
         $fds{$key}{$ret} = ++$sockets;
-        push @accepts, {event => $e, addr => $bound{$key}{$fd} // '?', key => $key, sock => $sockets};
+        push @accepts, {event => $e, addr => $bound{$key}{$fd} // '?', key => $key, sock => $sockets, peer => address($args)};
     } elsif ($name eq 'getsockopt' && $args =~ /SO_ERROR, \[(\w+)\]/) {
         my $outcome = $1;
         if ($outcome ne '0') { $_->{refused} = 1 for grep { $_->{key} eq $key } @connects }
@@ -471,14 +481,18 @@ for my $e (grep { $_->{joins} } @events) {
     arrow($end_of{$e->{joins}}, $e, 'join', $exit_of{$e->{joins}});
 }
 
-# connect to the accept that took it: the same address and port, first come first taken; then
-# each read of the accepted socket from the send that its first byte came in.
+# connect to the accept that took it: by both ends, where the trace shows the connecting
+# socket's own port (the peer that accept returned); else the same listening address and port,
+# first come first taken. Then each read of the accepted socket from the send that its first
+# byte came in.
 for my $acc (sort { $a->{event}{seq} <=> $b->{event}{seq} } @accepts) {
-    my ($c) = grep { !$_->{taken} && !$_->{refused} && $_->{addr} eq $acc->{addr} && $_->{event}{seq} < $acc->{event}{seq} } @connects;
+    my @open = grep { !$_->{taken} && !$_->{refused} && $_->{addr} eq $acc->{addr} && $_->{event}{seq} < $acc->{event}{seq} } @connects;
+    my ($c) = grep { defined $_->{sock} && defined $acc->{peer} && ($local_end{$_->{sock}} // '') eq $acc->{peer} } @open;
+    ($c) = grep { !defined $_->{sock} || !defined $local_end{$_->{sock}} } @open unless $c;
     next unless $c;
     $c->{taken} = 1;
     arrow($c->{event}, $acc->{event}, 'connect');
-    my @sends = sort { $a->{seq} <=> $b->{seq} } grep { !$_->{reading} && defined $c->{sock} && $_->{sock} == $c->{sock} && $lanes[$_->{lane}]{key} eq $c->{key} } grep { $_->{sock} } @events;
+    my @sends = sort { $a->{seq} <=> $b->{seq} } grep { !$_->{reading} && defined $c->{sock} && $_->{sock} == $c->{sock} && key_of($_->{record}) eq $c->{key} } grep { $_->{sock} } @events;
     my @reads = sort { $a->{seq} <=> $b->{seq} } grep { $_->{reading} && $_->{sock} == $acc->{sock} && $_->{bytes} > 0 } grep { $_->{sock} } @events;
     my ($sent, $got, $i) = (0, 0, 0);
     for my $rd (@reads) {

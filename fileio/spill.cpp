@@ -47,7 +47,7 @@ constexpr std::array ending_signals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void set_handler(int sig, void (*handler)(int))
 {
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     for (const int other : ending_signals)
@@ -101,7 +101,7 @@ void stop_blocking(int sig)
 // background by a script) stays ignored: it would neither end nor stop the program.
 void catch_unless_ignored(int sig, void (*handler)(int))
 {
-    struct sigaction current {};
+    struct sigaction current = {};
     if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
         return;
     set_handler(sig, handler);

@@ -36,7 +36,7 @@ void sig_usr(int signo)
 // and both user signals held back while it runs so that one call never interrupts another.
 bool catch_signal(int signo)
 {
-    struct sigaction act {};
+    struct sigaction act = {};
     act.sa_handler = sig_usr;
     sigemptyset(&act.sa_mask);
     sigaddset(&act.sa_mask, SIGUSR1);

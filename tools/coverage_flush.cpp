@@ -18,7 +18,7 @@ void dump_and_die(int sig)
 
 void catch_if_default(int sig)
 {
-    struct sigaction now {};
+    struct sigaction now = {};
     if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_DFL)
         signal(sig, dump_and_die);
 }

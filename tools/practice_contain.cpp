@@ -171,7 +171,7 @@ int main(int argc, char *argv[])
     sigset_t old_mask;
     sigprocmask(SIG_BLOCK, &held, &old_mask);
     std::array<struct sigaction, passed_on.size()> old_actions{};
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = pass_on;
     action.sa_flags = SA_RESTART;
     for (size_t i = 0; i < passed_on.size(); i++) {

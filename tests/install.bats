@@ -175,3 +175,30 @@ check: install them as root with: apt-get update && apt-get install -y --no-inst
     [ "$(grep -v '^cmake ' "$calls")" = $'practice\ncaught' ]
     grep -qx 'check: interrupted during practice' "$BATS_TEST_TMPDIR/out"
 }
+
+@test "check names each test a workflow skipped, with its reason, and nothing from an earlier run" {
+    checkout=$BATS_TEST_TMPDIR/checkout
+    mkdir "$checkout"
+    cp -R "$ROOT/check" "$ROOT/tools" "$checkout"
+    # a cmake whose workflow writes CTest's log as a run with two skipped tests does
+    fake=$BATS_TEST_TMPDIR/fake
+    mkdir -p "$fake"
+    cat > "$fake/cmake" << 'END'
+#!/bin/sh
+[ -n "${FAIL_EARLY:-}" ] && exit 1
+mkdir -p build-tsan/Testing/Temporary
+printf '%s\n' 'ok 1 traced # skip (strace is not installed (Debian package strace))' 'ok 2 plain' \
+    'ok 3 as a user # skip (only root can run a command as another user here)' > build-tsan/Testing/Temporary/LastTest.log
+END
+    chmod +x "$fake/cmake"
+    run --separate-stderr env PATH="$fake:$PATH" "$checkout/check" --no-install tsan
+    assert_success
+    assert_line "check: 2 tests of tsan were skipped:"
+    assert_line "  traced # skip (strace is not installed (Debian package strace))"
+    assert_line "  as a user # skip (only root can run a command as another user here)"
+    refute_line --partial "plain"
+    # a run that fails before its tests: the last run's log is not taken for its own
+    run --separate-stderr env FAIL_EARLY=1 PATH="$fake:$PATH" "$checkout/check" --no-install tsan
+    assert_failure
+    refute_line --partial "skip"
+}

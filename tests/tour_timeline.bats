@@ -76,6 +76,19 @@ line_count() {
     done
 }
 
+@test "the timeline needs nothing but perl's base, which a minimal Debian has without perl's modules" {
+    perl -e 'exit !grep { m{/perl-base\z} } @INC' || skip "this perl has no perl-base folder of its own"
+    unpack_traces
+    local folder
+    for folder in "$traces"/*/{farewell,server}; do
+        # shellcheck disable=SC2046 # file names without spaces, made by the tour
+        run perl -e 'BEGIN { @INC = grep { m{/perl-base\z} } @INC } $0 = shift; -r $0 or die "$0: $!\n"; do $0; die $@ if $@' \
+            "$timeline" --stop "$(basename "$folder")" --events -- $(trace_files "$folder")
+        assert_success
+        assert_line --partial "timeline-svg"
+    done
+}
+
 @test "a trace cut at any byte or with a call split around another process's line loses no line and invents no arrow" {
     unpack_traces
     local folder file seed whole changed lines

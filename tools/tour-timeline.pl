@@ -686,7 +686,7 @@ sub audit {
 }
 
 # --- output ---------------------------------------------------------------------------------------------
-binmode STDOUT, ':encoding(UTF-8)';
+binmode STDOUT, ':utf8'; # perl-base has no :encoding layer (PerlIO::encoding)
 sub field { my ($s) = @_; $s =~ s/\\/\\\\/g; $s =~ s/\t/\\t/g; $s =~ s/\n/\\n/g; return $s }
 sub emit { print join("\t", map { field($_) } @_), "\n" }
 

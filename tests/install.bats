@@ -202,3 +202,19 @@ END
     assert_failure
     refute_line --partial "skip"
 }
+
+@test "tour installs strace for the kernel's view, the timeline and the breaks, and only for them" {
+    dir=$(path_without strace)
+    local option
+    for option in --syscalls --timeline --break; do
+        run --separate-stderr env PATH="$dir" "$ROOT/tour" --no-install "$option" farewell
+        assert_failure 2
+        assert_output ''
+        [ "$stderr" = "tour: missing: strace (strace)
+tour: install them with: ${sudo}apt-get update && ${sudo}apt-get install -y --no-install-recommends strace" ]
+    done
+    # the plain tour does not need it
+    run --separate-stderr env PATH="$dir" "$ROOT/tour" --no-install farewell
+    assert_success
+    [ -z "$stderr" ]
+}

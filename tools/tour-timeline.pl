@@ -420,6 +420,12 @@ sub lane_name {
     my (%span, %by_name, @keep, %seen);
     for my $e (@events) { my $s = $span{$e->{lane}} //= [$e->{seq}, $e->{seq}]; $s->[0] = $e->{seq} if $e->{seq} < $s->[0]; $s->[1] = $e->{seq} if $e->{seq} > $s->[1] }
     for my $l (0 .. $#lanes) { $lanes[$l]{name} = lane_name($lanes[$l]{key}) }
+    # A child appears where it is made: two threads made one after the other keep that order,
+    # whichever of them makes its first call first.
+    for my $l (0 .. $#lanes) {
+        my $p = $parent_of{$lanes[$l]{key}} or next;
+        $span{$l}[0] = $p->{event}{seq} if $span{$l} && $p->{event}{seq} < $span{$l}[0];
+    }
     my @order = sort { ($span{$a} ? $span{$a}[0] : 1e18) <=> ($span{$b} ? $span{$b}[0] : 1e18) } 0 .. $#lanes;
     my %new_index;
     for my $l (@order) {

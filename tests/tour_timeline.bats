@@ -447,10 +447,10 @@ END
     assert_success
     # one lane for the two runs of the client: rows 3 and 7 its connects (port 40001, then 40002),
     # 4 and 8 its writes; the server takes 40002 first
-    assert_line --regexp '^ 10 accept = fd 4 +◀─connection from 7─+$'
-    assert_line --regexp '^ 11 read 1 bytes +◀─data from 8─+$'
-    assert_line --regexp '^ 12 accept = fd 5 +◀─connection from 3─+$'
-    assert_line --regexp '^ 13 read 1 bytes +◀─data from 4─+$'
+    assert_line --regexp '^ 10 accept = fd 4 +◀─connection from 7(─)+$'
+    assert_line --regexp '^ 11 read 1 bytes +◀─data from 8(─)+$'
+    assert_line --regexp '^ 12 accept = fd 5 +◀─connection from 3(─)+$'
+    assert_line --regexp '^ 13 read 1 bytes +◀─data from 4(─)+$'
     # and the kernel view's lines are without the decorations that matched them
     source "$ROOT/tools/tour-timeline.bash"
     run timeline_untimed "$folder/1"

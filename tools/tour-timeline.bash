@@ -10,7 +10,6 @@ timeline=0
 timeline_traces=0 # partner trace files made so far by the traced run
 timeline_run=     # the folder of the stop's traced run, once kernel_view has made it
 timeline_filter=  # the calls its kernel view keeps
-timeline_drawn=   # "STOP yes" or "STOP no": whether that stop may have a timeline at all
 
 # The options that the stop's own strace gets: times, to put all of a stop's trace files in one
 # order. strace aligns results at column 40 counting the time's 18 columns too: at 58, the kernel
@@ -29,11 +28,7 @@ timeline_strace_options() {
 # True when the stop being shown may have a timeline: one that never has one (a single process,
 # nothing between lanes) needs nothing traced for it beyond its kernel view.
 timeline_stop_drawn() {
-    if [ "${timeline_drawn% *}" != "$stop_program" ]; then
-        timeline_drawn="$stop_program no"
-        perl "$root/tools/tour-timeline.pl" --stop "$stop_program" --drawn && timeline_drawn="$stop_program yes"
-    fi
-    [ "${timeline_drawn#* }" = yes ]
+    perl "$root/tools/tour-timeline.pl" --stop "$stop_program" --drawn
 }
 
 # In the stop's traced run, sets $command to command line $1 traced as a partner of the stop's

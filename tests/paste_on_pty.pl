@@ -4,7 +4,8 @@
 # pseudo-terminal of its own, in the current folder, as a person would after the tour; then
 # compares what each stop's commands printed, and each command's status, with what the page
 # shows. A PID the page shows in "kill [-SIG] PID" is the one of the job started last, $!, here;
-# a line that starts a job in the background is given a second to start before the next.
+# a line that starts a job in the background is given a second to start before the next, and a
+# kill the moment its signal's lines take to come.
 #   paste_on_pty.pl PAGE
 # Lines are compared as a set per stop (the order of a command's two streams, and of a server's
 # lines among the commands', is the kernel's choice), with numbers, addresses, mktemp's names and
@@ -133,6 +134,17 @@ for my $stop (@stops) {
         # A job started in the background gets the moment a person gives it to start (a server
         # to bind) before the next line.
         $shown .= (read_until(undef, 1, 5))[0] if $line =~ /&$/;
+        # A signal's effect is awaited as a person sees it before typing on: the handler's line
+        # that the page shows under the kill (a process the scheduler has not run yet merges two
+        # pending signals into one, or dies of the next kill's SIGTERM before it handles them).
+        if ($line =~ /^kill\b/) {
+            my $deadline = time + 10;
+            while (time < $deadline) {
+                my %seen = map { (masked($_) // '') => 1 } command_lines($shown);
+                last unless grep { defined && !$seen{$_} } map { masked($_) } @{ $command->{lines} };
+                $shown .= (read_until(undef, 0.2, 1))[0];
+            }
+        }
         push @got, command_lines($shown);
         push @want, @{ $command->{lines} };
         push @statuses, "\$ $command->{line}: status " . ($status // 'none') . ", shown $command->{status}"

@@ -377,11 +377,11 @@ kill -USR1 $shown
 kill -USR2 $shown
 kill -USR1 $shown
 kill -TERM $shown
-strace -f -ttt -a 58 -e write=1,2 --decode-fds=socket -A -o trace/1 -- $bin/catcher
-strace -f -ttt --decode-fds=socket -A -o trace/p1 -- bash -c kill\\ -USR1\\ $traced
-strace -f -ttt --decode-fds=socket -A -o trace/p2 -- bash -c kill\\ -USR2\\ $traced
-strace -f -ttt --decode-fds=socket -A -o trace/p3 -- bash -c kill\\ -USR1\\ $traced
-strace -f -ttt --decode-fds=socket -A -o trace/p4 -- bash -c kill\\ -TERM\\ $traced"
+strace -f -ttt -a 58 -e write=1,2 -T --decode-fds=socket -A -o trace/1 -- $bin/catcher
+strace -f -ttt -T --decode-fds=socket -e write=1,2 -A -o trace/p1 -- bash -c kill\\ -USR1\\ $traced
+strace -f -ttt -T --decode-fds=socket -e write=1,2 -A -o trace/p2 -- bash -c kill\\ -USR2\\ $traced
+strace -f -ttt -T --decode-fds=socket -e write=1,2 -A -o trace/p3 -- bash -c kill\\ -USR1\\ $traced
+strace -f -ttt -T --decode-fds=socket -e write=1,2 -A -o trace/p4 -- bash -c kill\\ -TERM\\ $traced"
     [ "$(grep -hoE "^[0-9]+ +[0-9.]+ kill\\($traced, SIG[A-Z0-9]+\\) = 0" "$keep"/catcher/p? | grep -oE 'SIG[A-Z0-9]+' | paste -sd ' ')" = "SIGUSR1 SIGUSR2 SIGUSR1 SIGTERM" ]
     run timeline_of "$keep/catcher" --structure
     assert_output - << 'END'
@@ -398,7 +398,7 @@ END
 @test "under --timeline the kernel view's lines lose their times only, whatever the width of the PID strace pads" {
     # shellcheck source=tools/tour-timeline.bash
     source "$ROOT/tools/tour-timeline.bash"
-    printf '%s\n' '812   1796841138.527101 pause()   = ? ERESTARTNOHAND' '4242  1796841138.5 exit_group(0)                     = ?' \
+    printf '%s\n' '812   1796841138.527101 pause()   = ? ERESTARTNOHAND <2.300124>' '4242  1796841138.5 exit_group(0)                     = ?' \
         '123456 1796841139.000001 --- SIGUSR1 {si_signo=SIGUSR1, si_pid=7} ---' '99    1796841139.1 +++ exited with 0 +++' > "$BATS_TEST_TMPDIR/timed"
     run timeline_untimed "$BATS_TEST_TMPDIR/timed"
     assert_output - << 'END'
@@ -456,6 +456,115 @@ END
     run timeline_untimed "$folder/1"
     refute_output --partial '<TCP'
     assert_line '100   read(4, "b", 256) = 1'
+}
+
+@test "what the trace cannot order is not ordered: a call that waited ends where it returned, overlapping writes share a row" {
+    local folder=$BATS_TEST_TMPDIR/server
+    mkdir -p "$folder"
+    # the server's accept (its address NULL) and read begin before the client connects and
+    # writes; strace -T says when they returned
+    echo build/bin/server > "$folder/1.command"
+    cat > "$folder/1" << 'END'
+100   1.000000 execve("build/bin/server", ["build/bin/server"], 0x7ffc /* 20 vars */) = 0 <0.000300>
+100   1.010000 socket(AF_INET, SOCK_STREAM, IPPROTO_IP) = 3<TCP:[11]> <0.000020>
+100   1.020000 bind(3<TCP:[11]>, {sa_family=AF_INET, sin_port=htons(5678), sin_addr=inet_addr("127.0.0.1")}, 16) = 0 <0.000010>
+100   1.100000 accept(3<TCP:[127.0.0.1:5678]>, NULL, NULL) = 4<TCP:[127.0.0.1:5678->127.0.0.1:40001]> <0.400000>
+100   1.510000 read(4<TCP:[127.0.0.1:5678->127.0.0.1:40001]>, "a", 256) = 1 <0.200000>
+100   1.800000 +++ exited with 0 +++
+END
+    echo build/bin/client > "$folder/p1.command"
+    cat > "$folder/p1" << 'END'
+200   1.300000 execve("build/bin/client", ["build/bin/client"], 0x7ffc /* 20 vars */) = 0 <0.000300>
+200   1.310000 socket(AF_INET, SOCK_STREAM, IPPROTO_IP) = 3<TCP:[21]> <0.000020>
+200   1.320000 connect(3<TCP:[21]>, {sa_family=AF_INET, sin_port=htons(5678), sin_addr=inet_addr("127.0.0.1")}, 16) = 0 <0.000100>
+200   1.600000 write(3<TCP:[127.0.0.1:40001->127.0.0.1:5678]>, "a", 1) = 1 <0.000020>
+200   1.700000 +++ exited with 0 +++
+END
+    run perl "$timeline" --stop server --structure -- "$folder"/1 "$folder"/p1
+    assert_output - << 'END'
+lane server
+lane client
+arrow connect: client -> server
+arrow data: client -> server
+END
+    run perl "$timeline" --stop server --text -- "$folder"/1 "$folder"/p1
+    assert_line --regexp '^  2 accept = fd 4 …$'
+    assert_line --regexp '^  5 … accept = fd 4 returns +◀─connection from 4(─)+$'
+    assert_line --regexp '^  9 … read 1 bytes returns +◀─data from 7(─)+$'
+    # one process's write begun, another's whole, then the first's resumed: one row; a line of
+    # strace's own without a time does not change the order of the rest
+    folder=$BATS_TEST_TMPDIR/interleave
+    mkdir -p "$folder"
+    echo build/bin/interleave > "$folder/1.command"
+    cat > "$folder/1" << 'END'
+300   1.000000 execve("build/bin/interleave", ["build/bin/interleave"], 0x7ffc /* 20 vars */) = 0
+300   1.100000 clone(child_stack=NULL, flags=CLONE_CHILD_CLEARTID|CLONE_CHILD_SETTID|SIGCHLD, child_tidptr=0x7f) = 301
+300   1.200000 write(1, "u", 1 <unfinished ...>
+301   1.300000 write(1, "v", 1)         = 1
+ | 100000  76                                                v                |
+strace: Process 301 detached
+300   1.400000 <... write resumed>)     = 1
+300   1.500000 write(1, "w", 1)         = 1
+300   1.600000 +++ exited with 0 +++
+END
+    run perl "$timeline" --stop interleave --audit -- "$folder"/1
+    assert_success
+    run perl "$timeline" --stop interleave --text -- "$folder"/1
+    assert_line --regexp '^  3 “u” +“v” \(fork from 2\)$'
+    assert_line --regexp '^  4 “w”$'
+    # and a line the parser does not know is said to be unexplained, never dropped
+    echo 'this is no line of strace' >> "$folder/1"
+    run perl "$timeline" --stop interleave --audit -- "$folder"/1
+    assert_failure
+    assert_line --partial $'unexplained\tthis is no line of strace'
+}
+
+@test "a signal's arrow comes from the kill that si_pid names and that was made before it" {
+    local folder=$BATS_TEST_TMPDIR/catcher
+    mkdir -p "$folder"
+    echo build/bin/catcher > "$folder/1.command"
+    # an untraced sender first; then sender-a's kill comes before sender-b's, but b's arrives first
+    cat > "$folder/1" << 'END'
+600   1.000000 execve("build/bin/catcher", ["build/bin/catcher"], 0x7ffc /* 20 vars */) = 0
+600   1.200000 --- SIGUSR1 {si_signo=SIGUSR1, si_code=SI_USER, si_pid=999, si_uid=0} ---
+600   1.500000 --- SIGUSR1 {si_signo=SIGUSR1, si_code=SI_USER, si_pid=800, si_uid=0} ---
+600   1.600000 --- SIGUSR1 {si_signo=SIGUSR1, si_code=SI_USER, si_pid=700, si_uid=0} ---
+600   1.700000 +++ killed by SIGKILL +++
+END
+    echo 'sender-a' > "$folder/p1.command"
+    echo '700   1.300000 kill(600, SIGUSR1)      = 0' > "$folder/p1"
+    echo 'sender-b' > "$folder/p2.command"
+    printf '%s\n' '800   1.350000 kill(601, SIGUSR1)      = 0' '800   1.400000 kill(600, SIGUSR1)      = 0' > "$folder/p2"
+    run perl "$timeline" --stop catcher --events -- "$folder"/1 "$folder"/p1 "$folder"/p2
+    # b's kill of another process (row 4) is not the one that arrived
+    assert_line $'timeline-item\trow 6: catcher: SIGUSR1 arrives; signal from sender-b (row 5)'
+    run perl "$timeline" --stop catcher --structure -- "$folder"/1 "$folder"/p1 "$folder"/p2
+    assert_output - << 'END'
+lane catcher
+lane sender-a
+lane sender-b
+lane the tour (not traced)
+arrow signal: the tour (not traced) -> catcher
+arrow signal: sender-b -> catcher
+arrow signal: sender-a -> catcher
+END
+}
+
+@test "what nobody saw is not drawn, a lane's runs are apart, and a label cut short keeps its result" {
+    unpack_traces
+    local release
+    for release in "$traces"/*; do
+        # tickmeter's grep writes its complaints to the /dev/null its shell opened
+        run timeline_of "$release/tickmeter" --text
+        refute_output --partial 'grep:'
+        run timeline_of "$release/tickmeter" --audit
+        assert_output --partial $'left out: a write to /dev/null, which nobody sees\t'
+        # the client's two runs share a lane: no line between the first's end and the second's start
+        run timeline_of "$release/client" --text --width 80 --filter "$(sed -n "s/^ *kernel_view '\([^']*\)'.*/\1/p" "$ROOT/net/client.tour")"
+        perl -CS -ne 'BEGIN { $c = 4 + 25 } $gap = 1 if /^ +\d+ +\S.*exits 0/ && !$seen++; $gap = 0 if $gap && substr($_, $c, 7) eq "execve "; print "line in the gap: $_" if $gap && !/exits 0/ && substr($_, $c, 1) eq "\x{2502}"' <<< "$output" > "$BATS_TEST_TMPDIR/gap"
+        [ ! -s "$BATS_TEST_TMPDIR/gap" ] || { cat "$BATS_TEST_TMPDIR/gap"; return 1; }
+        assert_line --regexp '^ +[0-9]+ │ +connect .*EINPROGRESS$'
+    done
 }
 
 @test "a client that never connects: the server's timeline has no connect-accept arrow from it" {

@@ -14,15 +14,16 @@ timeline_filter=  # the calls its kernel view keeps
 # The options that the stop's own strace gets: times, to put all of a stop's trace files in one
 # order. strace aligns results at column 40 counting the time's 18 columns too: at 58, the kernel
 # view's lines, their times taken out, are as they are in a trace without them. For a stop that
-# has a timeline, the bytes written to standard output and error too (-e write=1,2), as lines
+# has a timeline, also: the bytes written to standard output and error (-e write=1,2), as lines
 # after each write that the kernel view leaves out: strace's quoted string keeps only the first
 # 32, and the timeline shows every line where it was written (farewell's all leave in one write);
-# and both ends of a socket (--decode-fds=socket), so that a connect is matched to the accept
-# that took it by the connecting socket's own port. The kernel view shows neither.
+# how long each call took (-T), to draw a call that waited where it returned; and both ends of a
+# socket (--decode-fds=socket), so that a connect is matched to the accept that took it by the
+# connecting socket's own port. The kernel view shows none of these.
 timeline_strace_options() {
     [ "$timeline" -eq 1 ] || return 0
     printf '%s' '-ttt -a 58 '
-    timeline_stop_drawn && printf '%s' '-e write=1,2 --decode-fds=socket '
+    timeline_stop_drawn && printf '%s' '-e write=1,2 -T --decode-fds=socket '
 }
 
 # True when the stop being shown may have a timeline: one that never has one (a single process,
@@ -32,7 +33,8 @@ timeline_stop_drawn() {
 }
 
 # In the stop's traced run, sets $command to command line $1 traced as a partner of the stop's
-# program: the whole command, through bash, into a trace file of its own. Called by
+# program: the whole command, through bash, into a trace file of its own, its lines written to
+# standard output and error dumped whole as the program's are. Called by
 # traced_command for what it does not trace. A stop that never has a timeline (one process,
 # nothing between lanes) traces nothing beside its program: its kernel view shows no partner.
 timeline_partner() {
@@ -42,13 +44,15 @@ timeline_partner() {
     printf '%s\n' "$1" > "$file.command"
     local leaks=
     [ "${build[sanitizers]}" != none ] && leaks="-E ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 "
-    command="strace -f -ttt --decode-fds=socket -A -o $file $leaks-- bash -c $(printf '%q' "$1")"
+    command="strace -f -ttt -T --decode-fds=socket -e write=1,2 -A -o $file $leaks-- bash -c $(printf '%q' "$1")"
 }
 
 # The kernel view's lines as they are without times: "PID call...", the PID padded as strace pads
-# it, and a socket's descriptor without what --decode-fds=socket adds to it (3<TCP:[...]>).
+# it, without the call's duration (-T: " <0.000012>" at the end), and a socket's descriptor
+# without what --decode-fds=socket adds to it (3<TCP:[...]>).
 timeline_untimed() {
     sed -E 's/^([0-9]+ +)[0-9]+\.[0-9]+ /\1/
+        s/ <[0-9]+\.[0-9]+>$//
         s/([(, =[] ?[0-9]+)<(TCP|TCPv6|UDP|UDPv6|UDPLITE|UDPLITEv6|UNIX|UNIX-STREAM|UNIX-DGRAM|UNIX-SEQPACKET|NETLINK|socket):\[(\[[^]]*\]|[^][])*\]>/\1/g' "$1"
 }
 

@@ -37,8 +37,9 @@ my %no_timeline = (
     try      => 'a command of one\'s own is shown in the kernel view only.',
 );
 my %stop_note = (
-    farewell => 'The exit handlers make no system call of their own: their lines leave with main\'s in the writes drawn here, at exit.',
-    pairhalt => 'The cancel takes effect at task1\'s next cancellation point; a cancel that lands before the sleep makes no call of its own and is not drawn.',
+    farewell => 'The exit handlers make no system call of their own: their lines leave with main\'s in the writes drawn here, a line a row (in one write at exit, where standard output is not a terminal).',
+    pairjoin => 'Where standard output is not a terminal, the threads\' lines wait in stdio\'s buffer and leave in main\'s write at exit: each is drawn where it was written.',
+    pairhalt => 'The cancel takes effect at task1\'s next cancellation point; a cancel that lands before the sleep makes no call of its own and is not drawn. Where standard output is not a terminal, the threads\' lines leave in main\'s write at exit.',
 );
 my %thread_names = (pairjoin => ['thread task1', 'thread task2'], pairhalt => ['thread task1', 'thread task2']);
 
@@ -84,6 +85,10 @@ sub parse_line {
     # A call's first argument, a connected TCP socket: its own end, to match a connect to its
     # accept; then the line as it is without the decorations.
     @$r{qw(sock_fd sock_local)} = ($1, $2) if $rest =~ /^[^"]*?\w\((\d+)<TCP(?:v6)?:\[((?:\[[^\]]*\]|[^\[\]])+?)->/;
+    # An accepted socket's other end, where accept's result shows it (its address may be NULL).
+    $r->{accepted_peer} = $1 if $rest =~ /\baccept4?\(.*= \d+<TCP(?:v6)?:\[(?:\[[^\]]*\]|[^\[\]])+?->((?:\[[^\]]*\]|[^\[\]])+)\]>/;
+    # How long the call took (strace -T), at the end of a line that ends a call.
+    $r->{took} = $1 if $rest =~ s/ <(\d+\.\d+)>$//;
     $rest =~ s/(?<=\d)$socket_decoration//g;
     if ($rest =~ s/^\[pid\s+(\d+)\]\s+//) { $r->{pid} = $1 }
     elsif ($rest =~ s/^(\d+)\s+(?=\S)//) { $r->{pid} = $1 }
@@ -91,9 +96,9 @@ sub parse_line {
     $r->{pid} //= 'main';
     $r->{body} = $rest;
     if ($rest eq '') { $r->{kind} = 'blank' }
-    elsif ($rest =~ /^strace: /) { $r->{kind} = 'notice' }
-    elsif ($rest =~ /^ \| [0-9a-f]{5}  [0-9a-f]{2} /) { # 16 bytes in hex at most, then as text
-        @$r{qw(kind bytes)} = ('dump', pack('H*', join '', substr($rest, 10, 49) =~ /([0-9a-f]{2})/g));
+    elsif ($rest =~ /^strace: / || $rest =~ /^\+\+\+ superseded by execve in pid \d+ \+\+\+$/) { $r->{kind} = 'notice' }
+    elsif ($rest =~ /^ \| ([0-9a-f]{5,})  [0-9a-f]{2} /) { # the offset, 16 bytes in hex at most, then as text
+        @$r{qw(kind bytes)} = ('dump', pack('H*', join '', substr($rest, 5 + length $1, 49) =~ /([0-9a-f]{2})/g));
     }
     elsif ($rest =~ /^--- (SIG\w+) \{(.*)\} ---$/) { @$r{qw(kind sig info)} = ('signal', $1, $2) }
     elsif ($rest =~ /^--- (.*) ---$/) { @$r{qw(kind sig info)} = ('signal', $1, '') }
@@ -147,7 +152,7 @@ for my $f (0 .. $#files) {
             } else { $r->{kind} = 'unexplained' }
         }
         $last_call = $r if $r->{kind} eq 'call';
-        $timed = 0 if !defined $r->{time} && $r->{kind} !~ /^(blank|cut|dump)$/;
+        $timed = 0 if !defined $r->{time} && $r->{kind} !~ /^(blank|cut|dump|notice)$/;
         $unexplained++ if $r->{kind} eq 'unexplained';
         push @records, $r;
     }
@@ -168,12 +173,33 @@ if ($timed) {
     @records = sort { $a->{time} <=> $b->{time} || $a->{seq} <=> $b->{seq} } @records;
     $seq = 0;
     $_->{seq} = $seq++ for @records;
+    # A whole line's time is when its call began: with strace -T, a call that another process's
+    # line came in during is begun and ended apart, as strace shows one that another process's
+    # line interrupts (a file of its own is never interrupted by another file's lines).
+    my @ends;
+    for my $i (0 .. $#records) {
+        my $r = $records[$i];
+        next unless ($r->{kind} // '') eq 'call' && $r->{part} eq 'whole' && ($r->{took} // 0) > 0;
+        my $end = $r->{time} + $r->{took};
+        my $j = $i + 1;
+        $j++ while $j <= $#records && $records[$j]{time} < $end
+            && ($records[$j]{kind} !~ /^(call|signal|end)$/ || key_of_record($records[$j]) eq key_of_record($r));
+        next unless $j <= $#records && $records[$j]{time} < $end;
+        push @ends, {%$r, part => 'end', time => $end, seq => $r->{seq} + 0.5, synthetic => 1, begun => $r, dump => undef};
+        $r->{ended} = $ends[-1];
+    }
+    if (@ends) {
+        @records = sort { $a->{time} <=> $b->{time} || $a->{seq} <=> $b->{seq} } @records, @ends;
+        $seq = 0;
+        $_->{seq} = $seq++ for @records;
+    }
 }
+sub key_of_record { "$_[0]{file}:" . ($_[0]{pid} // '') }
 
 # A call begun and resumed is one call: the end joins its begin (same file, same process).
 my %open;
 for my $r (@records) {
-    next unless ($r->{kind} // '') eq 'call';
+    next unless ($r->{kind} // '') eq 'call' && !$r->{synthetic};
     my $key = "$r->{file}:$r->{pid}";
     if ($r->{part} eq 'begin') { $open{$key} = $r }
     elsif ($r->{part} eq 'end') {
@@ -195,7 +221,7 @@ sub lane {
 }
 sub event {
     my ($r, $label, %more) = @_;
-    my $e = {lane => lane(key_of($r)), time => $r->{time} // 0, seq => $r->{seq}, label => $label, record => $r, %more};
+    my $e = {lane => lane(key_of($r)), run => key_of($r), time => $r->{time} // 0, seq => $r->{seq}, label => $label, record => $r, %more};
     push @events, $e;
     $r->{placed} = $e;
     return $e;
@@ -205,6 +231,21 @@ my $sig_re = qr/SIG[A-Z0-9_+]+/;
 sub short {
     my ($s, $n) = @_;
     return length $s > $n ? substr($s, 0, $n - 1) . "\x{2026}" : $s;
+}
+# A label cut to $n characters keeps its result (" = EINPROGRESS"), which is most often the
+# lesson, and cuts what comes before it.
+sub fit {
+    my ($s, $n) = @_;
+    return $s if length $s <= $n;
+    # a call that waited: its begin ("... \x{2026}") and its return ("\x{2026} ... returns") keep their marks
+    return fit($1, $n - 2) . " \x{2026}" if $s =~ /^(.+) \x{2026}$/ && $n > 6;
+    return "\x{2026}" . fit($1, $n - 1) if $s =~ /^\x{2026} (.+) returns$/ && $n > 6;
+    my ($head, $result) = $s =~ /^(.*\S) = ([^=]+)$/;
+    return short($s, $n) unless defined $result;
+    for my $tail (" = $result", "=$result") { # closer where the column is narrow
+        return short($head, $n - length $tail) . $tail if length $tail <= $n - 2;
+    }
+    return short($s, $n);
 }
 sub out_lines { # a write's bytes as the learner saw them, a line each (strace's "..." cut: "…")
     my ($args, $dump) = @_;
@@ -220,7 +261,7 @@ sub out_lines { # a write's bytes as the learner saw them, a line each (strace's
     $s =~ s/\\"/"/g;
     my @lines = grep { length } split /\\n/, $s, -1;
     if ($cut) {
-        if ($s =~ /\\n$/) { push @lines, "\x{2026} (strace kept only the write's first bytes)" } else { $lines[-1] .= "\x{2026}" }
+        if ($s =~ /\\n$/) { push @lines, "\x{2026} (cut short by strace)" } else { $lines[-1] .= "\x{2026}" }
     }
     return @lines;
 }
@@ -246,6 +287,9 @@ my %threads_made; # per file
 
 # Socket bookkeeping, per process: fd => socket, for sends and reads.
 my (%copy_of, %fds, %bound, %sock_of_accept, @connects, @accepts, %bytes);
+# Per process, its descriptors open on /dev/null (a shell's "2> /dev/null"), which a child
+# inherits: what is written there nobody sees.
+my %null;
 my %local_end; # socket => its own address and port, where strace showed both ends (--decode-fds)
 my $sockets = 0;
 my %lesson; # the calls that the stop's kernel view keeps, on its own program's lanes
@@ -275,6 +319,7 @@ for my $r (@records) {
     my $failed = $ret eq '-1';
     my ($err) = $res =~ /^-1 (E[A-Z0-9]+)/;
     $r->{rule} = 'left out: a call that failed, and so caused nothing' if $failed;
+    $null{$key}{$ret} = 1 if !$failed && $name =~ /^(open|openat|creat)$/ && $args =~ m{(?:^|, )"/dev/null"};
     if ($name eq 'execve') {
         next if $failed;
         my ($path) = $args =~ /^"([^"]*)"/;
@@ -288,6 +333,7 @@ for my $r (@records) {
     } elsif ($name =~ /^(clone3?|fork|vfork)$/) {
         $r->{rule} = 'left out: a call that failed, and so caused nothing', next if $failed || $ret eq '?';
         my $thread = $args =~ /CLONE_THREAD/ ? 1 : 0;
+        $null{"$r->{file}:$ret"} = {%{$null{$key} // {}}};
         my $e = event($r, $thread ? 'pthread_create: clone' : "$name: a child", spawn => "$r->{file}:$ret", thread => $thread);
         # threads are named in the order they were created, not that of their first calls
         $parent_of{"$r->{file}:$ret"} = {event => $e, thread => $thread, parent => $key, index => $thread ? $threads_made{$r->{file}}++ : undef};
@@ -306,6 +352,7 @@ for my $r (@records) {
     } elsif ($name =~ /^(dup|dup2|dup3)$/ || ($name eq 'fcntl' && $args =~ /F_DUPFD/)) {
         my ($old) = $args =~ /^(\d+)/;
         if (!$failed && defined $old) {
+            if ($null{$key}{$old}) { $null{$key}{$ret} = 1 } else { delete $null{$key}{$ret} }
             if (exists $fds{$key}{$old}) { $fds{$key}{$ret} = $fds{$key}{$old} } else { delete $fds{$key}{$ret} }
             my $std = $old =~ /^[12]$/ ? $old : $copy_of{$key}{$old};
             if (defined $std) { $copy_of{$key}{$ret} = $std } else { delete $copy_of{$key}{$ret} }
@@ -313,7 +360,7 @@ for my $r (@records) {
         event($r, "$name($args) = $ret") if $lesson_match->($r);
     } elsif ($name eq 'close') {
         my ($fd) = $args =~ /^(\d+)/;
-        delete $fds{$key}{$fd}, delete $copy_of{$key}{$fd} if defined $fd;
+        delete $fds{$key}{$fd}, delete $copy_of{$key}{$fd}, delete $null{$key}{$fd} if defined $fd;
         event($r, "close($fd)") if $lesson_match->($r);
     } elsif ($name eq 'bind') {
         my ($fd) = $args =~ /^(\d+)/;
@@ -322,7 +369,9 @@ for my $r (@records) {
         event($r, "bind $addr" . ($failed ? " = $err" : '')) if $lesson_match->($r);
     } elsif ($name eq 'connect') {
         my ($fd) = $args =~ /^(\d+)/;
-        my $addr = address($args) // '?';
+        my $addr = address($args);
+        next if $failed && !defined $addr; # a local socket's (a name service's), left out as failed
+        $addr //= '?';
         my $e = event($r, "connect $addr" . ($failed ? " = $err" : ''), blocking => 1);
         push @connects, {event => $e, addr => $addr, key => $key, sock => $fds{$key}{$fd}} unless $failed && $err ne 'EINPROGRESS';
     } elsif ($name =~ /^accept4?$/) {
@@ -330,7 +379,7 @@ for my $r (@records) {
         next if $failed;
         my $e = event($r, "$name = fd $ret", blocking => 1);
         $fds{$key}{$ret} = ++$sockets;
-        push @accepts, {event => $e, addr => $bound{$key}{$fd} // '?', key => $key, sock => $sockets, peer => address($args)};
+        push @accepts, {event => $e, addr => $bound{$key}{$fd} // '?', key => $key, sock => $sockets, peer => address($args) // $r->{accepted_peer}};
     } elsif ($name eq 'getsockopt' && $args =~ /SO_ERROR, \[(\w+)\]/) {
         my $outcome = $1;
         if ($outcome ne '0') { $_->{refused} = 1 for grep { $_->{key} eq $key } @connects }
@@ -340,8 +389,13 @@ for my $r (@records) {
         my $sock = defined $fd ? $fds{$key}{$fd} : undef;
         $fd = $copy_of{$key}{$fd} if defined $fd && !$sock && defined $copy_of{$key}{$fd}; # perror's copy of 2
         my $reading = $name =~ /^(read|recv)/;
-        if ($sock && $ret =~ /^\d+$/) {
-            my $e = event($r, ($reading ? "$name $ret bytes" : "$name $ret bytes"), sock => $sock, bytes => $ret, reading => $reading);
+        if (!$reading && !$sock && defined $fd && $null{$key}{$fd}) {
+            $r->{rule} = 'left out: a write to /dev/null, which nobody sees';
+        } elsif ($sock && $ret =~ /^\d+$/) {
+            # a read that waited is drawn where it returned, with what came in
+            my $e = event($r, "$name $ret bytes", sock => $sock, bytes => $ret, reading => $reading, blocking => $reading);
+        } elsif (!$reading && defined $fd && $ret !~ /^[1-9]/ && ($fd eq '1' || $fd eq '2')) {
+            $r->{rule} = 'left out: a write that wrote nothing';
         } elsif (!$reading && defined $fd && ($fd eq '1' || $fd eq '2' || ($args =~ /^\d+, "/ && $lesson_match->($r)))) {
             my @lines = out_lines($args, $r->{dump} // ($r->{ended} ? $r->{ended}{dump} : undef));
             $r->{rule} = 'left out: a write of nothing but line ends', next unless @lines;
@@ -366,7 +420,7 @@ for my $r (@records) {
         $e->{creates} = $name eq 'msgget' && $args =~ /IPC_CREAT/;
     } elsif ($lesson_match->($r)) {
         my ($first, $more) = $args =~ /^([^,]*)(,?)/;
-        my ($word) = $res =~ /^(\S+(?: E[A-Z]+)?)/;
+        my ($word) = $res =~ /^(\S+(?: E[A-Z0-9_]+)?)/;
         event($r, "$name($first" . ($more ? ", \x{2026}" : '') . ") = " . ($word // '?'),
             blocking => $r->{ended} && $name =~ /^(pause|clock_nanosleep|nanosleep|p?select\w*|poll|ppoll|epoll_wait|read|msgrcv|sigsuspend|rt_sigsuspend)$/ ? 1 : 0);
     }
@@ -450,9 +504,10 @@ sub lane_name {
     @lanes = @keep;
 }
 
-# The signal's sender: a traced kill in order, or, untraced, its si_pid (the tour's own shell).
-my %pid_lane; # pid => lane, over all files
-for my $l (0 .. $#lanes) { my (undef, $pid) = split /:/, $lanes[$l]{key}; $pid_lane{$pid} //= $l }
+# The signal's sender: the traced kill before it that si_pid names (else the first such kill
+# to its process), or, where si_pid names no traced process, the tour's own shell.
+my %pid_lane; # pid => lane, over all files and every run of a shared lane
+for my $k (keys %lane_of) { my (undef, $pid) = split /:/, $k; $pid_lane{$pid} //= $lane_of{$k} }
 sub arrow {
     my ($from, $to, $kind, $or_from) = @_;
     ($from, $or_from) = ($or_from, undef) unless $from;
@@ -461,8 +516,11 @@ sub arrow {
 }
 my %by_record = map { $_->{record}{seq} => $_ } @events;
 for my $e (sort { $a->{seq} <=> $b->{seq} } grep { $_->{signal} } @events) {
-    my (undef, $pid) = split /:/, $lanes[$e->{lane}]{key};
-    my ($k) = grep { !$_->{used} && $_->{kill} eq $e->{signal} && $_->{target} eq $pid } @pending_kills;
+    my (undef, $pid) = split /:/, $e->{run};
+    # a kill to a process group (0 or below) may be any process's
+    my @sent = grep { !$_->{used} && $_->{kill} eq $e->{signal} && $_->{seq} < $e->{seq} && ($_->{target} eq $pid || $_->{target} =~ /^(-\d+|0)$/) } @pending_kills;
+    my ($k) = defined $e->{from} ? grep { $_->{record}{pid} eq $e->{from} } @sent : ();
+    $k //= $sent[0] unless defined $e->{from} && !exists $pid_lane{$e->{from}};
     if ($k) { $k->{used} = 1; arrow($k, $e, $e->{signal} eq 'SIGRTMIN' ? 'cancel' : 'signal'); next }
     next unless defined $e->{from} && !exists $pid_lane{$e->{from}};
     my $l = lane('sender'); # every sender that was not traced: the tour's own shell
@@ -477,10 +535,10 @@ for my $e (sort { $a->{seq} <=> $b->{seq} } grep { $_->{signal} } @events) {
 # A thread's exit wakes its joiner before strace reports the end: the arrow starts at whichever
 # of the two comes first in the drawing before the join returns (see the rows).
 my (%end_of, %exit_of);
-$end_of{$lanes[$_->{lane}]{key}} = $_ for grep { $_->{end} } @events;
-$exit_of{$lanes[$_->{lane}]{key}} = $_ for grep { $_->{exit_call} } @events;
+$end_of{$_->{run}} = $_ for grep { $_->{end} } @events;
+$exit_of{$_->{run}} = $_ for grep { $_->{exit_call} } @events;
 my %first_of;
-for my $e (sort { $a->{seq} <=> $b->{seq} } @events) { $first_of{$lanes[$e->{lane}]{key}} //= $e }
+for my $e (sort { $a->{seq} <=> $b->{seq} } grep { defined $_->{run} } @events) { $first_of{$e->{run}} //= $e }
 for my $e (grep { $_->{spawn} } @events) { arrow($e, $first_of{$e->{spawn}}, $e->{thread} ? 'thread' : 'fork') }
 for my $e (grep { $_->{reaps} } @events) { arrow($end_of{$e->{reaps}}, $e, 'reap') }
 for my $e (grep { $_->{joins} } @events) {
@@ -491,19 +549,20 @@ for my $e (grep { $_->{joins} } @events) {
 # socket's own port (the peer that accept returned); else the same listening address and port,
 # first come first taken. Then each read of the accepted socket from the send that its first
 # byte came in.
-for my $acc (sort { $a->{event}{seq} <=> $b->{event}{seq} } @accepts) {
-    my @open = grep { !$_->{taken} && !$_->{refused} && $_->{addr} eq $acc->{addr} && $_->{event}{seq} < $acc->{event}{seq} } @connects;
+sub end_seq { my ($e) = @_; return $e->{record}{ended} ? $e->{record}{ended}{seq} : $e->{seq} } # where a call returned
+for my $acc (sort { end_seq($a->{event}) <=> end_seq($b->{event}) } @accepts) {
+    my @open = grep { !$_->{taken} && !$_->{refused} && $_->{addr} eq $acc->{addr} && $_->{event}{seq} < end_seq($acc->{event}) } @connects;
     my ($c) = grep { defined $_->{sock} && defined $acc->{peer} && ($local_end{$_->{sock}} // '') eq $acc->{peer} } @open;
     ($c) = grep { !defined $_->{sock} || !defined $local_end{$_->{sock}} } @open unless $c;
     next unless $c;
     $c->{taken} = 1;
     arrow($c->{event}, $acc->{event}, 'connect');
     my @sends = sort { $a->{seq} <=> $b->{seq} } grep { !$_->{reading} && defined $c->{sock} && $_->{sock} == $c->{sock} && key_of($_->{record}) eq $c->{key} } grep { $_->{sock} } @events;
-    my @reads = sort { $a->{seq} <=> $b->{seq} } grep { $_->{reading} && $_->{sock} == $acc->{sock} && $_->{bytes} > 0 } grep { $_->{sock} } @events;
+    my @reads = sort { end_seq($a) <=> end_seq($b) } grep { $_->{reading} && $_->{sock} == $acc->{sock} && $_->{bytes} > 0 } grep { $_->{sock} } @events;
     my ($sent, $got, $i) = (0, 0, 0);
     for my $rd (@reads) {
         $sent += $sends[$i++]{bytes} while $i < @sends && $sent <= $got;
-        arrow($sends[$i - 1], $rd, 'data') if $i > 0 && $sends[$i - 1]{seq} < $rd->{seq};
+        arrow($sends[$i - 1], $rd, 'data') if $i > 0 && $sends[$i - 1]{seq} < end_seq($rd);
         $got += $rd->{bytes};
     }
 }
@@ -533,20 +592,25 @@ my @rows;
             $e->{seq} = $e->{record}{ended}{seq};
             $e->{time} = $e->{record}{ended}{time} // $e->{time};
             $all[-1][0] = $e->{seq};
-            my $b = {lane => $e->{lane}, time => $e->{record}{time} // 0, seq => $e->{begin_seq}, label => "$e->{label} \x{2026}", begun => 1};
+            my $b = {lane => $e->{lane}, run => $e->{run}, time => $e->{record}{time} // 0, seq => $e->{begin_seq}, label => "$e->{label} \x{2026}", begun => 1};
             push @all, [$b->{seq}, $b];
             $e->{label} = "\x{2026} $e->{label} returns";
         }
     }
     @all = sort { $a->[0] <=> $b->[0] } @all;
-    my $last;
+    # A write that another lane's event came in during (begun and ended apart) shares its row
+    # with that event: which of the two came first is not known.
+    my ($last, $until);
     for my $pair (@all) {
         my $e = $pair->[1];
-        my $share = $last && $timed && $last->{time} == $e->{time} && !grep { $_->{lane} == $e->{lane} } @{$rows[-1]};
-        push @rows, [] unless $share;
+        my $share = $last && !grep { $_->{lane} == $e->{lane} } @{$rows[-1]};
+        $share &&= ($timed && $last->{time} == $e->{time}) || (defined $until && $e->{seq} < $until);
+        unless ($share) { push @rows, []; $until = undef }
         push @{$rows[-1]}, $e;
         $e->{row} = $#rows;
         $last = $e;
+        my $ended = $e->{output} && !$e->{continued} && $e->{record}{ended};
+        $until = $ended->{seq} if $ended && (!defined $until || $ended->{seq} > $until);
     }
 }
 for my $a (@arrows) { # the thread's exit call, where its end is drawn after the join returned
@@ -556,6 +620,24 @@ for my $a (@arrows) { # the thread's exit call, where its end is drawn after the
 $_->{to}{arrow_in} = $_ for @arrows;
 
 # --- the drawings -------------------------------------------------------------------------------------
+# Each lane's lifelines, from the first row to the last of each process drawn in it: a lane that
+# several runs of one command share has none between one run's end and the next one's start.
+sub lifelines {
+    my (%span, @lines);
+    for my $r (0 .. $#rows) {
+        for my $e (@{$rows[$r]}) {
+            my $s = $span{$e->{lane}}{$e->{run} // ''} //= [$r, $r];
+            $s->[1] = $r;
+        }
+    }
+    for my $l (keys %span) { push @{$lines[$l]}, values %{$span{$l}} }
+    return @lines;
+}
+sub alive { # in row $r, lane $l's line comes from above
+    my ($lines, $l, $r) = @_;
+    return grep { $r > $_->[0] && $r <= $_->[1] } @{$lines->[$l] // []};
+}
+
 my %arrow_word = (fork => 'fork', thread => 'thread', reap => 'reaped', join => 'joined', signal => 'signal',
     cancel => 'cancel', connect => 'connection', data => 'data', queue => 'queue');
 
@@ -567,10 +649,9 @@ sub text_drawing {
     my @out;
     my @names = map { short($_->{name}, $col - 1) } @lanes;
     push @out, (sprintf('%*s', $gutter, '') . join('', map { sprintf('%-*s', $col, $_) } @names)) =~ s/\s+$//r;
-    my (%first_row, %last_row);
-    for my $r (0 .. $#rows) { for my $e (@{$rows[$r]}) { $first_row{$e->{lane}} //= $r; $last_row{$e->{lane}} = $r } }
+    my @lines = lifelines();
     for my $r (0 .. $#rows) {
-        my @cell = map { ($r > ($first_row{$_} // 1e9) && $r <= ($last_row{$_} // -1)) ? "\x{2502}" : ' ' } 0 .. $n - 1;
+        my @cell = map { alive(\@lines, $_, $r) ? "\x{2502}" : ' ' } 0 .. $n - 1;
         my @fill = ('') x $n; # an arrow's line through the columns between its ends
         for my $e (@{$rows[$r]}) {
             my $label = $e->{label};
@@ -578,7 +659,7 @@ sub text_drawing {
                 my ($from, $to) = ($a->{from}{lane}, $e->{lane});
                 my $tag = $arrow_word{$a->{kind}} . ($a->{from}{row} == $r ? '' : ' from ' . ($a->{from}{row} + 1));
                 my @between = $from < $to ? ($from .. $to - 1) : ($to + 1 .. $from);
-                @between = grep { !grep { $_->{lane} == $_ } @{$rows[$r]} } @between;
+                @between = grep { my $l = $_; !grep { $_->{lane} == $l } @{$rows[$r]} } @between; # a lane's own event stays
                 my $line = "\x{2500}$tag" . "\x{2500}" x ($col * @between);
                 $line = substr($line, 0, $col * @between - 1);
                 if ($from < $to) { $line .= "\x{25B6}" } else { $line = "\x{25C0}" . substr($line, 0, -1) . ' ' }
@@ -590,7 +671,7 @@ sub text_drawing {
         }
         my $line = sprintf('%3d ', $r + 1);
         for my $l (0 .. $n - 1) {
-            my $c = length $fill[$l] ? $fill[$l] : short($cell[$l], $col - 1);
+            my $c = length $fill[$l] ? $fill[$l] : fit($cell[$l], $col - 1);
             $line .= $c . ' ' x ($col - length $c);
         }
         $line =~ s/\s+$//;
@@ -627,21 +708,22 @@ sub svg_drawing {
     my $h = $top + @rows * $row_h + 10;
     my $svg = qq(<svg class="timeline" fill="currentColor" role="img" aria-label="timeline of the stop's processes and threads: the list below holds the same events" width="$w" height="$h" viewBox="0 0 $w $h" font-family="monospace" font-size="12">\n);
     my $x = sub { $left + $_[0] * $lane_w + 6 };
-    my $label_w = sub { length(short($_[0]{label}, $max)) * $char };
+    my $label_w = sub { length(fit($_[0]{label}, $max)) * $char };
     my $y = sub { $top + $_[0] * $row_h + 11 };
-    my (%first_row, %last_row);
-    for my $r (0 .. $#rows) { for my $e (@{$rows[$r]}) { $first_row{$e->{lane}} //= $r; $last_row{$e->{lane}} = $r } }
+    my @lines = lifelines();
     for my $l (0 .. $#lanes) {
         my $name = short($lanes[$l]{name}, $max);
         my $len = length($name) * $char;
         $svg .= sprintf(qq(<text class="tl-lane" x="%d" y="%d" textLength="%d" lengthAdjust="spacingAndGlyphs" font-weight="bold">%s</text>\n), $x->($l), 24, $len, xml($name));
-        $svg .= sprintf(qq(<line class="tl-life" x1="%d" y1="%d" x2="%d" y2="%d" stroke="currentColor" stroke-opacity="0.35"/>\n),
-            $x->($l), $y->($first_row{$l} // 0) - 8, $x->($l), $y->($last_row{$l} // 0) + 8);
+        for my $span (sort { $a->[0] <=> $b->[0] } @{$lines[$l] // []}) {
+            $svg .= sprintf(qq(<line class="tl-life" x1="%d" y1="%d" x2="%d" y2="%d" stroke="currentColor" stroke-opacity="0.35"/>\n),
+                $x->($l), $y->($span->[0]) - 8, $x->($l), $y->($span->[1]) + 8);
+        }
     }
     for my $r (0 .. $#rows) {
         $svg .= sprintf(qq(<text class="tl-row" x="2" y="%d" textLength="%d" lengthAdjust="spacingAndGlyphs" fill-opacity="0.6">%d</text>\n), $y->($r) + 4, length($r + 1) * $char, $r + 1);
         for my $e (@{$rows[$r]}) {
-            my $label = short($e->{label}, $max);
+            my $label = fit($e->{label}, $max);
             $svg .= sprintf(qq(<circle cx="%d" cy="%d" r="3" fill="currentColor"/>\n), $x->($e->{lane}), $y->($r));
             $svg .= sprintf(qq(<text class="tl-event" x="%d" y="%d" textLength="%d" lengthAdjust="spacingAndGlyphs">%s</text>\n),
                 $x->($e->{lane}) + 6, $y->($r) + 4, length($label) * $char, xml($label));
@@ -675,7 +757,7 @@ sub structure {
 
 sub audit {
     my @out;
-    for my $r (sort { $a->{file} <=> $b->{file} || $a->{line} <=> $b->{line} } @records) {
+    for my $r (sort { $a->{file} <=> $b->{file} || $a->{line} <=> $b->{line} } grep { !$_->{synthetic} } @records) {
         my $why = $r->{kind} eq 'unexplained' ? 'unexplained'
             : $r->{kind} eq 'cut' ? 'left out: the trace ends in the middle of this line'
             : $r->{kind} eq 'blank' ? 'left out: an empty line'

@@ -45,6 +45,13 @@ has_timeline() {
     [[ $(timeline_of "$1" --events) != timeline-none* ]]
 }
 
+# A folder for hand-made traces of stop $1, its program's command in 1.command: $folder.
+hand_made() {
+    folder=$BATS_TEST_TMPDIR/$1
+    mkdir -p "$folder"
+    echo "build/bin/$1" > "$folder/1.command"
+}
+
 # How many lines the trace files of stop folder $1 hold, a last one cut short included.
 line_count() {
     # shellcheck disable=SC2046 # file names without spaces, made by the tour
@@ -418,9 +425,8 @@ END
 
 @test "a connect is matched to the accept that took it by both ends of the socket, not by when it came" {
     # client connects first, then bash; the server accepts bash's connection (port 40002) first
-    local folder=$BATS_TEST_TMPDIR/server
-    mkdir -p "$folder"
-    echo build/bin/server > "$folder/1.command"
+    local folder
+    hand_made server
     cat > "$folder/1" << 'END'
 100   1.000000 execve("build/bin/server", ["build/bin/server"], 0x7ffc /* 20 vars */) = 0
 100   1.010000 socket(AF_INET, SOCK_STREAM, IPPROTO_IP) = 3<TCP:[11]>
@@ -459,11 +465,10 @@ END
 }
 
 @test "what the trace cannot order is not ordered: a call that waited ends where it returned, overlapping writes share a row" {
-    local folder=$BATS_TEST_TMPDIR/server
-    mkdir -p "$folder"
+    local folder
+    hand_made server
     # the server's accept (its address NULL) and read begin before the client connects and
     # writes; strace -T says when they returned
-    echo build/bin/server > "$folder/1.command"
     cat > "$folder/1" << 'END'
 100   1.000000 execve("build/bin/server", ["build/bin/server"], 0x7ffc /* 20 vars */) = 0 <0.000300>
 100   1.010000 socket(AF_INET, SOCK_STREAM, IPPROTO_IP) = 3<TCP:[11]> <0.000020>
@@ -493,9 +498,7 @@ END
     assert_line --regexp '^  9 … read 1 bytes returns +◀─data from 7(─)+$'
     # one process's write begun, another's whole, then the first's resumed: one row; a line of
     # strace's own without a time does not change the order of the rest
-    folder=$BATS_TEST_TMPDIR/interleave
-    mkdir -p "$folder"
-    echo build/bin/interleave > "$folder/1.command"
+    hand_made interleave
     cat > "$folder/1" << 'END'
 300   1.000000 execve("build/bin/interleave", ["build/bin/interleave"], 0x7ffc /* 20 vars */) = 0
 300   1.100000 clone(child_stack=NULL, flags=CLONE_CHILD_CLEARTID|CLONE_CHILD_SETTID|SIGCHLD, child_tidptr=0x7f) = 301
@@ -520,9 +523,8 @@ END
 }
 
 @test "a signal's arrow comes from the kill that si_pid names and that was made before it" {
-    local folder=$BATS_TEST_TMPDIR/catcher
-    mkdir -p "$folder"
-    echo build/bin/catcher > "$folder/1.command"
+    local folder
+    hand_made catcher
     # an untraced sender first; then sender-a's kill comes before sender-b's, but b's arrives first
     cat > "$folder/1" << 'END'
 600   1.000000 execve("build/bin/catcher", ["build/bin/catcher"], 0x7ffc /* 20 vars */) = 0

@@ -4,8 +4,8 @@
 # pseudo-terminal of its own, in the current folder, as a person would after the tour; then
 # compares what each stop's commands printed, and each command's status, with what the page
 # shows. A PID the page shows in "kill [-SIG] PID" is the one of the job started last, $!, here;
-# a line that starts a job in the background is given a second to start before the next, and a
-# kill the moment its signal's lines take to come.
+# a line that starts a job in the background is given a second to start before the next, and
+# each line the moment its lines on the page take to come (10 seconds at most).
 #   paste_on_pty.pl PAGE
 # Lines are compared as a set per stop (the order of a command's two streams, and of a server's
 # lines among the commands', is the kernel's choice), with numbers, addresses, mktemp's names and
@@ -128,22 +128,25 @@ run_line('true'); # the shell is ready
 my $failed = 0;
 for my $stop (@stops) {
     my (@want, @got, @statuses);
+    # Whether task1 counts once before it is cancelled (pairhalt), or before the process ends as
+    # task2 cannot be made (both breaks), is the scheduler's choice.
+    my $chosen = sub { $stop->{name} =~ /^pair(?:halt|join)$/ && $_[0] =~ /^(?:\[pid +\d+\] )?task1 count: \d+\s*$/ };
     for my $command (@{ $stop->{commands} }) {
         (my $line = $command->{line}) =~ s/^kill((?: -[A-Z0-9]+)?) \d+$/kill$1 \$!/;
         my ($shown, $status) = run_line($line);
         # A job started in the background gets the moment a person gives it to start (a server
         # to bind) before the next line.
         $shown .= (read_until(undef, 1, 5))[0] if $line =~ /&$/;
-        # A signal's effect is awaited as a person sees it before typing on: the handler's line
-        # that the page shows under the kill (a process the scheduler has not run yet merges two
-        # pending signals into one, or dies of the next kill's SIGTERM before it handles them).
-        if ($line =~ /^kill\b/) {
-            my $deadline = time + 10;
-            while (time < $deadline) {
-                my %seen = map { (masked($_) // '') => 1 } command_lines($shown);
-                last unless grep { defined && !$seen{$_} } map { masked($_) } @{ $command->{lines} };
-                $shown .= (read_until(undef, 0.2, 1))[0];
-            }
+        # A command's lines are awaited as a person sees them before typing on: those the page
+        # shows under it, for at most 10 seconds. A background server the scheduler has not run
+        # yet would otherwise still hold the connection when the next line kills it; a catcher,
+        # merge two pending signals into one, or die of the next kill's SIGTERM before it
+        # handles them.
+        my $deadline = time + 10;
+        while (time < $deadline) {
+            my %seen = map { (masked($_) // '') => 1 } command_lines($shown);
+            last unless grep { defined && !$seen{$_} } map { masked($_) } grep { !$chosen->(s/\r//gr) } @{ $command->{lines} };
+            $shown .= (read_until(undef, 0.2, 1))[0];
         }
         push @got, command_lines($shown);
         push @want, @{ $command->{lines} };
@@ -151,9 +154,6 @@ for my $stop (@stops) {
             if !defined $status || $status != $command->{status};
     }
     push @got, command_lines((read_until(undef, 3, 40))[0]); # what comes after (a child that goes on)
-    # Whether task1 counts once before it is cancelled (pairhalt), or before the process ends as
-    # task2 cannot be made (both breaks), is the scheduler's choice.
-    my $chosen = sub { $stop->{name} =~ /^pair(?:halt|join)$/ && $_[0] =~ /^(?:\[pid +\d+\] )?task1 count: \d+\s*$/ };
     my @w = sort grep { defined } map { masked($_) } grep { !$chosen->(s/\r//gr) } @want;
     my @g = sort grep { defined } map { masked($_) } grep { !$chosen->(s/\r//gr) } @got;
     my $same = "@w" eq "@g";

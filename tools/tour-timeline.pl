@@ -183,7 +183,7 @@ if ($timed) {
         my $end = $r->{time} + $r->{took};
         my $j = $i + 1;
         $j++ while $j <= $#records && $records[$j]{time} < $end
-            && ($records[$j]{kind} !~ /^(call|signal|end)$/ || key_of_record($records[$j]) eq key_of_record($r));
+            && ($records[$j]{kind} !~ /^(call|signal|end)$/ || key_of($records[$j]) eq key_of($r));
         next unless $j <= $#records && $records[$j]{time} < $end;
         push @ends, {%$r, part => 'end', time => $end, seq => $r->{seq} + 0.5, synthetic => 1, begun => $r, dump => undef};
         $r->{ended} = $ends[-1];
@@ -194,7 +194,6 @@ if ($timed) {
         $_->{seq} = $seq++ for @records;
     }
 }
-sub key_of_record { "$_[0]{file}:" . ($_[0]{pid} // '') }
 
 # A call begun and resumed is one call: the end joins its begin (same file, same process).
 my %open;

@@ -2,7 +2,7 @@
 # The stops' timelines (--timeline, and on the page of --html): the parser on real traces of
 # every stop, whole and cut or split at random points; each stop's lanes and arrows; stand-ins
 # that change a program change its timeline; the drawings fit the terminal and the page.
-# ctest: TIMEOUT 1800 COST 1300 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345 tour_work_folder
+# ctest: TIMEOUT 1800 COST 533 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 
@@ -496,6 +496,13 @@ END
     assert_line --regexp '^  2 accept = fd 4 …$'
     assert_line --regexp '^  5 … accept = fd 4 returns +◀─connection from 4(─)+$'
     assert_line --regexp '^  9 … read 1 bytes returns +◀─data from 7(─)+$'
+    # a connect that waited returns after the accept that took it: its arrow leaves where it began
+    sed -i 's/connect(\(.*\) = 0 <0.000100>/connect(\1 = 0 <0.250000>/' "$folder/p1"
+    run perl "$timeline" --stop server --structure -- "$folder"/1 "$folder"/p1
+    assert_line 'arrow connect: client -> server'
+    run perl "$timeline" --stop server --text -- "$folder"/1 "$folder"/p1
+    assert_line --regexp '^  4 .* connect 127\.0\.0\.1:5678 …$'
+    assert_line --regexp '^  5 … accept = fd 4 returns +◀─connection from 4(─)+$'
     # one process's write begun, another's whole, then the first's resumed: one row; a line of
     # strace's own without a time does not change the order of the rest
     hand_made interleave

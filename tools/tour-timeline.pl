@@ -593,6 +593,7 @@ my @rows;
             $all[-1][0] = $e->{seq};
             my $b = {lane => $e->{lane}, run => $e->{run}, time => $e->{record}{time} // 0, seq => $e->{begin_seq}, label => "$e->{label} \x{2026}", begun => 1};
             push @all, [$b->{seq}, $b];
+            $e->{begun_part} = $b;
             $e->{label} = "\x{2026} $e->{label} returns";
         }
     }
@@ -614,6 +615,9 @@ my @rows;
 }
 for my $a (@arrows) { # the thread's exit call, where its end is drawn after the join returned
     $a->{from} = $a->{or_from} if $a->{or_from} && $a->{from}{row} >= $a->{to}{row} && $a->{or_from}{row} < $a->{to}{row};
+    # a connect that waited and returned after the accept that took it: the connection was made
+    # while it waited, so its arrow leaves from where the call began
+    $a->{from} = $a->{from}{begun_part} if $a->{kind} eq 'connect' && $a->{from}{begun_part} && $a->{from}{row} >= $a->{to}{row};
 }
 @arrows = grep { $_->{from}{row} < $_->{to}{row} || ($_->{from}{row} == $_->{to}{row} && $_->{from}{lane} != $_->{to}{lane}) } @arrows;
 $_->{to}{arrow_in} = $_ for @arrows;

@@ -148,15 +148,21 @@ release_queue_key() {
 }
 
 # True when the tour left nothing behind: no process with mark $1, nothing on port 5678, no
-# message queue 0x12345 and no working folder.
+# message queue 0x12345 and no working folder. A tour's folder is named by its PID
+# (tour.PID.XXXXXX): one whose tour still runs is another test's, which may run beside this one.
 tour_left_nothing() {
-    local left
+    local left folder pid
     left=$(marked_processes "$1")
     [ -z "$left" ] || { echo "processes left: $(ps -o pid=,args= -p "${left//$'\n'/,}")"; return 1; }
     ! ss -ltn | grep -q '127.0.0.1:5678 ' || { echo "port 5678 still busy"; return 1; }
     ! queue_exists || { echo "queue 0x12345 left"; return 1; }
-    [ -z "$(find "$ROOT/build" -maxdepth 1 -name 'tour.*' -newer "$BATS_TEST_TMPDIR" 2> /dev/null)" ] ||
-        { echo "working folder left"; return 1; }
+    while IFS= read -r folder; do
+        pid=${folder##*/tour.}
+        pid=${pid%%.*}
+        [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2> /dev/null && continue
+        echo "working folder left: $folder"
+        return 1
+    done < <(find "$ROOT/build" -maxdepth 1 -name 'tour.*' -newer "$BATS_TEST_TMPDIR" 2> /dev/null)
 }
 
 # The programs' folder as the tour shows it to a reader in the current folder: relative to the

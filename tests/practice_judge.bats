@@ -2,7 +2,7 @@
 # The judge of the exercise runner and its proof: what a check builds and what counts as a
 # verdict, a hanging program, a busy port, teachers' exercise files and their wrong mends, on a
 # few quick exercises. The learner's side is practice.bats's.
-# ctest: TIMEOUT 2400 COST 580 PRIVATE_NET port_5678
+# ctest: TIMEOUT 2400 COST 436 PRIVATE_NET port_5678
 
 load helper
 load practice

@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # Black-box tests of farewell, interleave, shellrun and catcher.
-# ctest: TIMEOUT 480 COST 55
+# ctest: TIMEOUT 480 COST 52
 
 load helper
 

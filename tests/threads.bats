@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # Black-box tests of pairjoin and pairhalt: one run each, their output checked line by line.
-# ctest: TIMEOUT 600 COST 75
+# ctest: TIMEOUT 600 COST 72
 
 load helper
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # The guided tour, on a few quick stops, run without a terminal.
-# ctest: TIMEOUT 1200 COST 1460 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345 tour_work_folder
+# ctest: TIMEOUT 1200 COST 267 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 
@@ -411,7 +411,7 @@ tour_beside_stranger() {
     run --separate-stderr tour charcopy spill blank
     assert_success
     # every program and every file of the tour's that a shown command names is reachable from here
-    paths=$(grep '^\$ ' <<< "$output" | grep -oE '[^ ]*/(bin/[a-z]+|tour\.[A-Za-z0-9]{6}/[a-z.]+)' | sort -u)
+    paths=$(grep '^\$ ' <<< "$output" | grep -oE '[^ ]*/(bin/[a-z]+|tour\.[0-9]+\.[A-Za-z0-9]{6}/[a-z.]+)' | sort -u)
     [ -n "$paths" ]
     while read -r path; do
         case $path in

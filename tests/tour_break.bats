@@ -2,7 +2,7 @@
 # The tour's broken calls (--break): for every stop that breaks one, strace marks the call
 # injected and the program reacts otherwise than in its normal run; a call that is not hit, or a
 # failure that changes nothing, is said to be so; without tracing one line says so.
-# ctest: TIMEOUT 1200 COST 1130 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345 tour_work_folder
+# ctest: TIMEOUT 1200 COST 116 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

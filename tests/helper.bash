@@ -147,6 +147,15 @@ release_queue_key() {
     queue_key_claimed=0
 }
 
+# Setup of a tour test: $mark, which marks the processes of its tours, and $began, a file made
+# as it begins, which what they leave is newer than. (Not the test's own folder: its time changes
+# whenever a file comes or goes in it, a tour's page say.)
+tour_setup() {
+    mark=$BATS_TEST_TMPDIR
+    began=$BATS_TEST_TMPDIR/began
+    : > "$began"
+}
+
 # True when the tour left nothing behind: no process with mark $1, nothing on port 5678, no
 # message queue 0x12345 and no working folder. A tour's folder is named by its PID
 # (tour.PID.XXXXXX): one whose tour still runs is another test's, which may run beside this one.
@@ -162,7 +171,7 @@ tour_left_nothing() {
         [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2> /dev/null && continue
         echo "working folder left: $folder"
         return 1
-    done < <(find "$ROOT/build" -maxdepth 1 -name 'tour.*' -newer "$BATS_TEST_TMPDIR" 2> /dev/null)
+    done < <(find "$ROOT/build" -maxdepth 1 -name 'tour.*' -newer "${began:?a tour test calls tour_setup}" 2> /dev/null)
 }
 
 # The programs' folder as the tour shows it to a reader in the current folder: relative to the

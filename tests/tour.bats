@@ -5,7 +5,7 @@
 load helper
 
 setup() {
-    mark=$BATS_TEST_TMPDIR
+    tour_setup
 }
 
 teardown() {

@@ -5,7 +5,7 @@
 load helper
 
 setup() {
-    mark=$BATS_TEST_TMPDIR
+    tour_setup
     claim_queue_key
     export ASAN_OPTIONS=detect_leaks=0 # relay runs under gdb, where the leak check cannot
 }

@@ -6,7 +6,7 @@
 load helper
 
 setup() {
-    mark=$BATS_TEST_TMPDIR
+    tour_setup
     page=$BATS_TEST_TMPDIR/tour.html
 }
 

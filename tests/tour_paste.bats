@@ -7,7 +7,7 @@
 load helper
 
 setup() {
-    mark=$BATS_TEST_TMPDIR
+    tour_setup
 }
 
 teardown() {
@@ -35,6 +35,6 @@ teardown() {
     [ "$(grep -c ': as shown$' <<< "$output")" -eq "$(built_programs | wc -l)" ]
     [ -z "$(ls -A "$TMPDIR")" ]
     # (a tour of another test's, beside this one, holds a file of its own there during its stop)
-    wait_until '[ -z "$(find "$ROOT/build" -maxdepth 1 -name "marked.*" -newer "$BATS_TEST_TMPDIR" 2> /dev/null)" ]' 60
+    wait_until '[ -z "$(find "$ROOT/build" -maxdepth 1 -name "marked.*" -newer "$began" 2> /dev/null)" ]' 60
     tour_left_nothing "$mark"
 }

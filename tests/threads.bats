@@ -106,6 +106,7 @@ teardown() {
     # reach (under /root, say)
     nobody_folder
     cp "$BIN/pairjoin" "$BIN/pairhalt" "$nobody_tmp"
+    chmod a+rx "$nobody_tmp/pairjoin" "$nobody_tmp/pairhalt" # whatever the umask
     setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$nobody_tmp/pairjoin" ||
         skip "the user nobody cannot run programs from $nobody_tmp"
     for program in pairjoin pairhalt; do

@@ -111,7 +111,7 @@ line_count() {
                     perl "$ROOT/tests/timeline_mangle.pl" "$how" "$seed" "$file" > "$changed/${file##*/}" || [ $? -eq 3 ]
                 done
                 run --separate-stderr timeline_of "$changed" --audit
-                assert_success
+                [ "$status" -eq 0 ] || { echo "$how $seed $folder: audit status $status"; echo "$output"; return 1; }
                 [ -z "$stderr" ] || { echo "$how $seed $folder: $stderr"; return 1; }
                 lines=$(line_count "$changed")
                 [ "$(grep -c '' <<< "$output")" -eq "$lines" ] || { [ "$lines" -eq 0 ] && [ -z "$output" ]; } || { echo "$how $seed $folder: lines lost"; return 1; }

@@ -3,8 +3,8 @@
 # person at a terminal would, copies what it prints to standard output, and answers each prompt:
 #   answer_on_pty.pl [--columns N] PROMPT ANSWER... -- COMMAND ARG...
 # PROMPT is a Perl regular expression; each time the output shows it once more, the next ANSWER
-# is typed, with Enter (Ctrl-C, \x03, without); when the answers run out, the end of input
-# (Ctrl-D). The command is killed after 120 seconds. The exit status is the command's; carriage
+# is typed, with Enter (Ctrl-C, \x03, without; "(nothing)" types nothing, and the command goes
+# on waiting); when the answers run out, the end of input (Ctrl-D). The command is killed after 120 seconds. The exit status is the command's; carriage
 # returns are left out. With --columns, the terminal is N columns wide (else it has no size).
 use strict;
 use warnings;
@@ -35,7 +35,8 @@ while (1) {
     while ($seen < $count) {
         $seen++;
         # Ctrl-C is a key of its own, never followed by Enter
-        syswrite $master, !@answers ? "\x04" : $answers[0] eq "\x03" ? shift @answers : shift(@answers) . "\n";
+        my $keys = !@answers ? "\x04" : $answers[0] eq "\x03" ? shift @answers : shift(@answers) . "\n";
+        syswrite $master, $keys unless $keys eq "(nothing)\n";
     }
 }
 waitpid($child, 0);

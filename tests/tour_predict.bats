@@ -56,6 +56,12 @@ tour_answered() {
     assert_line "Prediction held: a) first, first, second. (its lines '... exit handler')"
     assert_line "Predictions so far: 1 of 1 predicted."
     tour_left_nothing "$mark"
+    # a Ctrl-C that comes just before the tour begins to wait for the answer, nothing typed after
+    run tour_answered '(nothing)' -- env LD_PRELOAD="$TOOLS/libinterrupt_at_read.so" bash "$ROOT/tour" --predict farewell
+    assert_failure 130
+    assert_line "tour interrupted; stopping what it started"
+    refute_line --partial "Prediction"
+    tour_left_nothing "$mark"
 }
 
 @test "a number answers a question of ranges by the range that holds it; no answer is no prediction" {

@@ -35,7 +35,8 @@ predict() {
         emit prompt "your prediction: a letter$(any_range && echo ', or a number')"
         # The terminal as the tour has it: reopened by its name it may be out of reach (a terminal
         # of root's, where su made the learner another user).
-        IFS= read -r reply || return 0 # no more input: the question stays unanswered
+        IFS= read_reply || return 0 # no more input: the question stays unanswered
+        reply=$reply_line
         question_guess=$(reply_choice "$reply") && return 0
         emit note "(not a choice: type a letter from a to ${letters:${#question_choices[@]}-1:1}$(
             any_range && echo ', or a number one of them holds'))"

@@ -2,7 +2,7 @@
 # The exercise runner from the learner's side: the copies, their progress, hints, resets, watch
 # and the report, on a few quick exercises (none that needs the network port). The judging and
 # the proof are practice_judge.bats's.
-# ctest: TIMEOUT 2400 COST 564
+# ctest: TIMEOUT 2400 COST 564 SCRIPT
 
 load helper
 load practice

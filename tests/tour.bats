@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # The guided tour, on a few quick stops, run without a terminal.
-# ctest: TIMEOUT 1200 COST 267 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
+# ctest: TIMEOUT 1200 COST 267 SCRIPT PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

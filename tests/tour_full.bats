@@ -1,6 +1,6 @@
 #!/usr/bin/env bats
 # The whole guided tour, on the terminal and as a page: about a minute each.
-# ctest: TIMEOUT 1200 COST 171 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
+# ctest: TIMEOUT 1200 COST 171 SCRIPT PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

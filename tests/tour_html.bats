@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour recorded as a web page (--html): what the page holds, that everything programs print
 # shows as text, and the page in a real browser with JavaScript off.
-# ctest: TIMEOUT 600 COST 58 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
+# ctest: TIMEOUT 600 COST 58 SCRIPT PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The order of a program's lines on standard output and standard error, as the tour shows them:
 # the order of its writes, as a trace of the same run has them, or marked where it is not known.
-# ctest: TIMEOUT 900 COST 131 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
+# ctest: TIMEOUT 900 COST 131 SCRIPT PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

@@ -2,7 +2,7 @@
 # The commands the tour shows, pasted after it has ended into an interactive shell in the folder
 # it was started from, do what the tour showed: none names the tour's work folder, which is gone
 # by then, and a file they share is made and removed by commands of their own.
-# ctest: TIMEOUT 900 COST 237 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
+# ctest: TIMEOUT 900 COST 237 SCRIPT PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour's questions (--predict): answered at a terminal (a pseudo-terminal here), shown with
 # their answers without one, and decided by the run: stand-ins for programs change the answers.
-# ctest: TIMEOUT 600 COST 57 PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
+# ctest: TIMEOUT 600 COST 57 SCRIPT PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

@@ -1,18 +1,20 @@
 #!/usr/bin/perl
 # For the tests of the tour's questions: runs a command on a pseudo-terminal of its own, as a
 # person at a terminal would, copies what it prints to standard output, and answers each prompt:
-#   answer_on_pty.pl [--columns N] PROMPT ANSWER... -- COMMAND ARG...
+#   answer_on_pty.pl [--columns N] [--limit SECONDS] PROMPT ANSWER... -- COMMAND ARG...
 # PROMPT is a Perl regular expression; each time the output shows it once more, the next ANSWER
 # is typed, with Enter (Ctrl-C, \x03, without; "(nothing)" types nothing, and the command goes
-# on waiting); when the answers run out, the end of input (Ctrl-D). The command is killed after 120 seconds. The exit status is the command's; carriage
-# returns are left out. With --columns, the terminal is N columns wide (else it has no size).
+# on waiting); when the answers run out, the end of input (Ctrl-D). The command is killed after
+# 120 seconds, or the limit given. The exit status is the command's; carriage returns are left
+# out. With --columns, the terminal is N columns wide (else it has no size).
 use strict;
 use warnings;
 use POSIX qw(:sys_wait_h);
 require((__FILE__ =~ m{^/} ? '' : './') . (__FILE__ =~ s{[^/]*\z}{}r) . 'on_pty.pl'); # beside this file
 
-my $columns = 0;
+my ($columns, $limit) = (0, 120);
 (undef, $columns) = splice @ARGV, 0, 2 if @ARGV && $ARGV[0] eq '--columns';
+(undef, $limit) = splice @ARGV, 0, 2 if @ARGV && $ARGV[0] eq '--limit';
 my $prompt = shift @ARGV;
 my @answers;
 push @answers, shift @ARGV while @ARGV && $ARGV[0] ne '--';
@@ -22,8 +24,8 @@ die "usage: answer_on_pty.pl PROMPT ANSWER... -- COMMAND ARG...\n" unless @ARGV;
 my ($master, $child) = on_pty(command => [@ARGV], columns => $columns);
 binmode STDOUT;
 $| = 1;
-local $SIG{ALRM} = sub { kill 'KILL', $child; die "answer_on_pty: the command still ran after 120 seconds\n" };
-alarm 120;
+local $SIG{ALRM} = sub { kill 'KILL', $child; die "answer_on_pty: the command still ran after $limit seconds\n" };
+alarm $limit;
 my ($seen, $shown) = (0, '');
 while (1) {
     my $got = sysread($master, my $data, 4096);

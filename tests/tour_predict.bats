@@ -57,7 +57,8 @@ tour_answered() {
     assert_line "Predictions so far: 1 of 1 predicted."
     tour_left_nothing "$mark"
     # a Ctrl-C that comes just before the tour begins to wait for the answer, nothing typed after
-    run tour_answered '(nothing)' -- env LD_PRELOAD="$TOOLS/libinterrupt_at_read.so" bash "$ROOT/tour" --predict farewell
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --limit 30 'your prediction' '(nothing)' -- \
+        env LD_PRELOAD="$TOOLS/libinterrupt_at_read.so" bash "$ROOT/tour" --predict farewell 3>&-
     assert_failure 130
     assert_line "tour interrupted; stopping what it started"
     refute_line --partial "Prediction"

@@ -204,7 +204,7 @@ answer_at() {
     tour_left_nothing "$mark"
 }
 
-@test "--step=command also pauses before each command; r runs the stop again, whatever it has started, and q quits" {
+@test "--step=command also pauses before each command; r runs the stop again, whatever it has started, q quits, and Ctrl-C at a pause ends the tour" {
     # catcher: its command, then r where it waits for its signals; once more: its command, q
     run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" 'press Enter' '' r '' q -- \
         "$ROOT/tour" --step=command catcher blank 3>&-
@@ -223,6 +223,14 @@ answer_at() {
     assert_success
     [ "$(grep -c '^second exit handler$' <<< "$output")" -eq 2 ]
     assert_line "status 0"
+    tour_left_nothing "$mark"
+    # a Ctrl-C that comes just before the pause begins to wait, nothing typed after
+    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --limit 30 'press Enter' '(nothing)' -- \
+        env LD_PRELOAD="$TOOLS/libinterrupt_at_read.so" bash "$ROOT/tour" --step farewell blank 3>&-
+    assert_failure 130
+    assert_line "second exit handler"
+    assert_line "tour interrupted; stopping what it started"
+    refute_output --partial "-- blank"
     tour_left_nothing "$mark"
 }
 

@@ -231,15 +231,19 @@ END
 
 @test "the text drawing fits the width it is given, 80 columns at least, and marks each arrow where it lands" {
     unpack_traces
-    local folder width longest
+    local folder width longest froms widest
     for folder in "$traces"/*/*; do
         has_timeline "$folder" || continue
-        for width in 60 80 132; do
+        for width in 132 80 60; do
             run timeline_of "$folder" --text --width "$width" --filter .
             assert_success
             longest=$(perl -CS -ne 'chomp; $m = length if length > $m; END { print $m + 0 }' <<< "$output")
             [ "$width" -ge 80 ] || width=80
             [ "$longest" -le "$width" ] || { echo "$folder: a line of $longest columns in $width"; return 1; }
+            # however narrow, an arrow keeps the row it comes from whole
+            froms=$(grep -oE 'from [0-9]+(─|▶| |\)|$)' <<< "$output" | grep -oE '[0-9]+' | sort -n | tr '\n' ' ')
+            [ "$width" -ne 132 ] || widest=$froms
+            [ "$froms" = "$widest" ] || { echo "$folder in $width columns: arrows from $froms, in 132: $widest"; return 1; }
         done
     done
     run timeline_of "$traces/debian12/catcher" --text

@@ -661,14 +661,20 @@ sub text_drawing {
             if (my $a = $e->{arrow_in}) {
                 my ($from, $to) = ($a->{from}{lane}, $e->{lane});
                 my $tag = $arrow_word{$a->{kind}} . ($a->{from}{row} == $r ? '' : ' from ' . ($a->{from}{row} + 1));
+                # Where the whole tag does not fit, the row it comes from is kept before the word.
+                my @tags = ($tag, $a->{from}{row} == $r ? () : ('from ' . ($a->{from}{row} + 1), $a->{from}{row} + 1));
                 my @between = $from < $to ? ($from .. $to - 1) : ($to + 1 .. $from);
                 @between = grep { my $l = $_; !grep { $_->{lane} == $l } @{$rows[$r]} } @between; # a lane's own event stays
+                ($tag) = ((grep { length($_) <= $col * @between - 3 } @tags), $tag);
                 my $line = "\x{2500}$tag" . "\x{2500}" x ($col * @between);
                 $line = substr($line, 0, $col * @between - 1);
                 if ($from < $to) { $line .= "\x{25B6}" } else { $line = "\x{25C0}" . substr($line, 0, -1) . ' ' }
                 $line = '' unless @between && $between[-1] - $between[0] == $#between;
                 $fill[$_] = substr($line, ($_ - $between[0]) * $col, $col) for @between;
-                $label .= " ($tag)" if $from == $to || !length $line;
+                if ($from == $to || !length $line) {
+                    my ($inline) = ((grep { length(" ($_)") <= $col - 7 } @tags), $tag);
+                    $label = fit($label, $col - 1 - length(" ($inline)")) . " ($inline)";
+                }
             }
             $cell[$e->{lane}] = $label;
         }

@@ -373,7 +373,7 @@ HEAD
 # the same events as a list.
 $terminal{'timeline-begin'} = sub { print "$bold$_[0]$plain\n" };
 $terminal{tline} = sub { print "$_[0]\n" };
-$terminal{'timeline-note'} = sub { print "$dim$_[0]$plain\n" };
+$terminal{'timeline-note'} = sub { print $dim, fitted($_[0]), "$plain\n" }; # wrapped as a note is
 $terminal{'timeline-none'} = sub { print "${bold}Timeline:$plain $dim$_[0]$plain\n" };
 my @timeline_items;
 $html{'timeline-begin'} = sub { $body .= '<div class="tl"><p><strong>' . html_text($_[0]) . "</strong></p>\n"; @timeline_items = () };

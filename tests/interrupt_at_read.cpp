@@ -1,25 +1,18 @@
 // Test helper, preloaded into the bash that runs ./tour: the first time the shell begins to wait
 // for its terminal (a read of it, or a select that covers it and waits), it sends itself SIGINT
 // just before, as a Ctrl-C typed in that instant would arrive. A shell that then blocks in the read
-// has already taken the signal and runs its trap only when a line comes.
-// With INTERRUPT_AT_READ=line, the Ctrl-C comes instead just after a select has found a line
-// typed, before the shell reads it: the terminal discards the line, as it does at a Ctrl-C
-// unless told not to (NOFLSH), and the read that follows waits for another.
-// The library takes itself and its variable out of the environment, so that nothing the tour
-// starts has them.
+// has already taken the signal and runs its trap only when a line comes. The library takes
+// itself out of the environment, so that nothing the tour starts has it.
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
 #include <sys/select.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
 
 bool sent = false;
-bool after_line = false; // INTERRUPT_AT_READ=line
 
 void *real(const char *name)
 {
@@ -29,14 +22,11 @@ void *real(const char *name)
     return found;
 }
 
-void interrupt_once(int fd, bool line_found)
+void interrupt_once(int fd)
 {
     const int saved_errno = errno;
-    if (!sent && line_found == after_line && fd == STDIN_FILENO && isatty(fd) == 1) {
+    if (!sent && fd == STDIN_FILENO && isatty(fd) == 1) {
         sent = true;
-        termios mode{};
-        if (line_found && tcgetattr(fd, &mode) == 0 && (mode.c_lflag & NOFLSH) == 0)
-            tcflush(fd, TCIFLUSH);
         raise(SIGINT);
     }
     errno = saved_errno;
@@ -46,13 +36,9 @@ void interrupt_once(int fd, bool line_found)
 // variables are made, so that the tour would pass the library on to all it starts.
 [[gnu::constructor]] void leave_the_environment()
 {
-    const char *mode = getenv("INTERRUPT_AT_READ");
-    after_line = mode != nullptr && strcmp(mode, "line") == 0;
     using unsetenv_function = int (*)(const char *);
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
-    const auto unset = reinterpret_cast<unsetenv_function>(real("unsetenv"));
-    unset("LD_PRELOAD");
-    unset("INTERRUPT_AT_READ");
+    reinterpret_cast<unsetenv_function>(real("unsetenv"))("LD_PRELOAD");
 }
 
 // A select that returns at once (bash's read -t 0) is a look, not a wait.
@@ -74,7 +60,7 @@ extern "C" ssize_t read(int fd, void *buffer, size_t count)
     using read_function = ssize_t (*)(int, void *, size_t);
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     static const auto real_read = reinterpret_cast<read_function>(real("read"));
-    interrupt_once(fd, false);
+    interrupt_once(fd);
     return real_read(fd, buffer, count);
 }
 
@@ -85,14 +71,10 @@ extern "C" int pselect(int count, fd_set *readable, fd_set *writable, fd_set *fa
         int (*)(int, fd_set *, fd_set *, fd_set *, const timespec *, const sigset_t *);
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     static const auto real_pselect = reinterpret_cast<pselect_function>(real("pselect"));
-    const bool watched = readable != nullptr && count > STDIN_FILENO &&
-                         FD_ISSET(STDIN_FILENO, readable) && waits(timeout);
-    if (watched)
-        interrupt_once(STDIN_FILENO, false);
-    const int ready = real_pselect(count, readable, writable, failed, timeout, mask);
-    if (watched && ready > 0 && FD_ISSET(STDIN_FILENO, readable))
-        interrupt_once(STDIN_FILENO, true);
-    return ready;
+    if (readable != nullptr && count > STDIN_FILENO && FD_ISSET(STDIN_FILENO, readable) &&
+        waits(timeout))
+        interrupt_once(STDIN_FILENO);
+    return real_pselect(count, readable, writable, failed, timeout, mask);
 }
 
 extern "C" int select(int count, fd_set *readable, fd_set *writable, fd_set *failed,
@@ -101,13 +83,9 @@ extern "C" int select(int count, fd_set *readable, fd_set *writable, fd_set *fai
     using select_function = int (*)(int, fd_set *, fd_set *, fd_set *, timeval *);
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     static const auto real_select = reinterpret_cast<select_function>(real("select"));
-    const bool watched = readable != nullptr && count > STDIN_FILENO &&
-                         FD_ISSET(STDIN_FILENO, readable) && waits(timeout);
-    if (watched)
-        interrupt_once(STDIN_FILENO, false);
-    const int ready = real_select(count, readable, writable, failed, timeout);
-    if (watched && ready > 0 && FD_ISSET(STDIN_FILENO, readable))
-        interrupt_once(STDIN_FILENO, true);
-    return ready;
+    if (readable != nullptr && count > STDIN_FILENO && FD_ISSET(STDIN_FILENO, readable) &&
+        waits(timeout))
+        interrupt_once(STDIN_FILENO);
+    return real_select(count, readable, writable, failed, timeout);
 }
 // NOLINTEND(readability-inconsistent-declaration-parameter-name)

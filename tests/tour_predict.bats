@@ -63,13 +63,6 @@ tour_answered() {
     assert_line "tour interrupted; stopping what it started"
     refute_line --partial "Prediction"
     tour_left_nothing "$mark"
-    # a Ctrl-C that comes as the answer is typed, and takes the line away before the tour reads it
-    run env SYSZOO_MARK="$mark" NO_COLOR=1 perl "$ROOT/tests/answer_on_pty.pl" --limit 30 'your prediction' a -- \
-        env LD_PRELOAD="$TOOLS/libinterrupt_at_read.so" INTERRUPT_AT_READ=line bash "$ROOT/tour" --predict farewell 3>&-
-    assert_failure 130
-    assert_line "tour interrupted; stopping what it started"
-    refute_line --partial "Prediction"
-    tour_left_nothing "$mark"
 }
 
 @test "a number answers a question of ranges by the range that holds it; no answer is no prediction" {

@@ -311,10 +311,12 @@ kernel_check() {
     local dir status=0
     dir=$(mktemp -d) || return 2
     scratch+=("$dir")
-    # strace waits for every process it follows, a daemon the program left too: the outer limit
-    # ends it, and then the daemon.
+    # strace follows every process the command starts, and waits for each: a daemon the program
+    # leaves would keep it (and the learner) waiting up to the outer limit. With -D the command
+    # itself is strace's process, and the tracer a process below: once the command has ended, its
+    # calls are all in the trace, and practice_contain ends what is left, tracer and daemon.
     (
-        cd "$dir" && BIN=$1 "$contain" timeout -k 5 40 "$root/tests/private_ipc" strace -f -qq -o "$dir/trace" \
+        cd "$dir" && BIN=$1 "$contain" timeout -k 5 40 "$root/tests/private_ipc" strace -D -f -qq -o "$dir/trace" \
             -e trace="$ex_kernel_calls" -- timeout -k 5 30 bash -c "$ex_kernel_run" \
             > /dev/null 2>&1 < /dev/null 3>&-
     )

@@ -209,6 +209,31 @@ int main()
     [ ! -e "$BATS_TEST_TMPDIR/late" ] # the daemon's, had the check waited for it
 }
 
+@test "a strace that runs the command but cannot follow it leaves the check not judged, not failed" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    file=$(echo "$ROOT"/exercises/*-samples.patch)
+    { sed '/^Hint: The format/q' "$file"
+        # shellcheck disable=SC2016 # $BIN is the kernel check's
+        printf '%s\n' 'Kernel-run: "$BIN/test"' 'Kernel-calls: write' 'Kernel-expect: ^write\(1, "HAVE_MMAP' \
+            'Kernel-says: the line is written'
+        sed '1,/^Hint: The format/d' "$file"; } > "$set_dir/1-traced.patch"
+    export SYSZOO_EXERCISES=$set_dir
+    practice start traced > /dev/null
+    cp "$ROOT/samples/test.cpp" "$area"/set.*/traced/src/samples/test.cpp # mended
+    # As strace -D does where it may not attach: the command runs, status 0, an empty trace.
+    mkdir "$BATS_TEST_TMPDIR/tools"
+    printf '%s\n' '#!/bin/sh' 'while [ $# -gt 0 ]; do' '    case $1 in' \
+        '        -o) : > "$2"; shift 2 ;;' '        -e) shift 2 ;;' '        --) shift; break ;;' \
+        '        -*) shift ;;' '        *) break ;;' '    esac' 'done' 'echo "strace: attach: ptrace(PTRACE_SEIZE, 1): Operation not permitted" >&2' \
+        'exec "$@"' > "$BATS_TEST_TMPDIR/tools/strace"
+    chmod +x "$BATS_TEST_TMPDIR/tools/strace"
+    PATH=$BATS_TEST_TMPDIR/tools:$PATH run practice check traced
+    assert_failure 2
+    assert_line --partial "Not judged: traced: the tests pass, but what the kernel saw cannot be checked: strace cannot trace here"
+    run ! grep -q FAILED <<< "$output"
+}
+
 @test "a check that is stopped ends the test under way, and the program it runs" {
     practice start samples > /dev/null
     write_test_program "$area/samples/src" '#include <unistd.h>

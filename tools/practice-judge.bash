@@ -303,18 +303,23 @@ kernel_check() {
         kernel_problem="no IPC namespace of its own can be made here, and the run would touch your message queues"
         return 2
     fi
-    # As the tests' fault injection finds out: where ptrace is refused, nothing can be seen.
-    if ! strace -qq -o /dev/null -e trace=uname uname > /dev/null 2>&1; then
-        kernel_problem="strace cannot trace here"
-        return 2
-    fi
     local dir status=0
     dir=$(mktemp -d) || return 2
     scratch+=("$dir")
+    # As the tests' fault injection finds out: where ptrace is refused, nothing can be seen. The
+    # probe is traced as the command will be: with -D, strace runs the command even when it
+    # cannot follow it, and says so only in an empty trace.
+    strace -D -f -qq -o "$dir/probe" -e trace=uname uname > /dev/null 2>&1
+    if ! grep -q '^[0-9]* *uname(' "$dir/probe" 2> /dev/null; then
+        kernel_problem="strace cannot trace here"
+        rm -rf "${dir:?}"
+        return 2
+    fi
     # strace follows every process the command starts, and waits for each: a daemon the program
     # leaves would keep it (and the learner) waiting up to the outer limit. With -D the command
-    # itself is strace's process, and the tracer a process below: once the command has ended, its
-    # calls are all in the trace, and practice_contain ends what is left, tracer and daemon.
+    # itself runs in strace's process, and the tracer is a process of its own that
+    # practice_contain adopts: once the command has ended, its calls are all in the trace, and
+    # practice_contain ends what is left, tracer and daemon. Calls made after that do not count.
     (
         cd "$dir" && BIN=$1 "$contain" timeout -k 5 40 "$root/tests/private_ipc" strace -D -f -qq -o "$dir/trace" \
             -e trace="$ex_kernel_calls" -- timeout -k 5 30 bash -c "$ex_kernel_run" \

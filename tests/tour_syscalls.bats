@@ -318,7 +318,17 @@ TRACE
         without_order_notes | sed -E 's/\b[0-9]{4,}\b/N/g; s/^(  \(left out: )[0-9]+ other calls.*/\1.../; s/  +/ /g'
     }
     sed -n '/^    -- client: /,/^$/p' "$ROOT/README.md" | sed -e 's/^    //' -e '/^$/d' | mask > "$BATS_TEST_TMPDIR/readme"
-    sed -n '/^-- client: /,/^$/p' <<< "$output" | sed -e "s|$(shown_bin)/|build/bin/|g" -e '/^$/d' | mask > "$BATS_TEST_TMPDIR/tour"
+    # The example is a 64-bit run: where the 32-bit C library sends with send, the call is the
+    # same as the sendto with no address that the example shows.
+    as_native() {
+        if [ "${SYSZOO_ARCH:-native}" = i386 ]; then
+            sed -E 's/^( *N +)send\((.*)\) += /\1sendto(\2, NULL, 0) = /'
+        else
+            cat
+        fi
+    }
+    sed -n '/^-- client: /,/^$/p' <<< "$output" | sed -e "s|$(shown_bin)/|build/bin/|g" -e '/^$/d' | mask |
+        as_native > "$BATS_TEST_TMPDIR/tour"
     [ "$(grep -c 'connect(3' "$BATS_TEST_TMPDIR/readme")" -eq 2 ]
     diff <(sort "$BATS_TEST_TMPDIR/readme") <(sort "$BATS_TEST_TMPDIR/tour")
     diff <(grep -v '^! \|^error:' "$BATS_TEST_TMPDIR/readme") <(grep -v '^! \|^error:' "$BATS_TEST_TMPDIR/tour")

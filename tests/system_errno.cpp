@@ -11,10 +11,15 @@ using system_function = int (*)(const char *);
 
 } // namespace
 
+// The shell that system() starts must run unchanged: it is not given this library (in the
+// 32-bit build a 64-bit shell could not load it, and its loader would say so on standard error).
+// Only then is it taken out of the environment, so that a program started through a launcher
+// that execs it is still given it.
 // The C library's header names the parameter with a reserved name, which we may not use.
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int system(const char *command)
 {
+    unsetenv("LD_PRELOAD");
     static const auto real_system = reinterpret_cast<system_function>( // NOLINT
         dlsym(RTLD_NEXT, "system"));
     if (real_system == nullptr)

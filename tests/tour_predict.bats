@@ -108,6 +108,8 @@ tour_answered() {
     assert_success
     assert_line "Answer: a) fewer than 10. (the line 'total iterations: ...')"
     assert_line --regexp "^Answer: a\) the program's own\. "
+    assert_line --regexp "^This time the program's own figure is the larger" # and what follows says why
+    refute_output --partial "The children (the shell and grep) did the work"
     assert_line "Answer: c) Connection timed out. (the line 'error:...')"
     assert_line "Answer: a) the parent's line, then the child's. (its two lines of output)"
     assert_line "Answer: b) second, first, first. (its lines '... exit handler')"

@@ -192,10 +192,12 @@ int main()
     [ -z "$(marked_processes "$mark")" ]
 }
 
-@test "the kernel check ends what the program leaves running instead of waiting for it" {
-    judge_can_trace || skip "strace cannot follow a command here: no kernel check"
+# Start exercise "traced" of a set of its own: the samples exercise with a kernel check of the
+# test program's line.
+start_traced() {
     set_dir=$BATS_TEST_TMPDIR/set
     mkdir -p "$set_dir"
+    local file
     file=$(echo "$ROOT"/exercises/*-samples.patch)
     { sed '/^Hint: The format/q' "$file"
         # shellcheck disable=SC2016 # $BIN is the kernel check's
@@ -204,6 +206,11 @@ int main()
         sed '1,/^Hint: The format/d' "$file"; } > "$set_dir/1-traced.patch"
     export SYSZOO_EXERCISES=$set_dir
     practice start traced > /dev/null
+}
+
+@test "the kernel check ends what the program leaves running instead of waiting for it" {
+    judge_can_trace || skip "strace cannot follow a command here: no kernel check"
+    start_traced
     write_test_program "$area"/set.*/traced/src "$(daemon_program 'printf("HAVE_MMAP\n")')" # mended
     mark=practice-daemon-$$
     SYSZOO_MARK=$mark practice check traced > "$BATS_TEST_TMPDIR/check" 2>&1 &
@@ -218,16 +225,7 @@ int main()
 }
 
 @test "a strace that runs the command but cannot follow it leaves the check not judged, not failed" {
-    set_dir=$BATS_TEST_TMPDIR/set
-    mkdir -p "$set_dir"
-    file=$(echo "$ROOT"/exercises/*-samples.patch)
-    { sed '/^Hint: The format/q' "$file"
-        # shellcheck disable=SC2016 # $BIN is the kernel check's
-        printf '%s\n' 'Kernel-run: "$BIN/test"' 'Kernel-calls: write' 'Kernel-expect: ^write\(1, "HAVE_MMAP' \
-            'Kernel-says: the line is written'
-        sed '1,/^Hint: The format/d' "$file"; } > "$set_dir/1-traced.patch"
-    export SYSZOO_EXERCISES=$set_dir
-    practice start traced > /dev/null
+    start_traced
     cp "$ROOT/samples/test.cpp" "$area"/set.*/traced/src/samples/test.cpp # mended
     # As strace -D does where it may not attach: the command runs, status 0, an empty trace.
     mkdir "$BATS_TEST_TMPDIR/tools"

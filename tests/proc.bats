@@ -212,9 +212,12 @@ is_interleaving() {
 
 # --- catcher ---------------------------------------------------------------------------------
 
-# True when process $1 catches both user signals (SigCgt bits 9 and 11: signals 10 and 12).
+# True when process $1 is catcher and catches both user signals (SigCgt bits 9 and 11: signals 10
+# and 12). Its name counts too: until it has become catcher, the test's shell forked to start it
+# has, for a moment, the handlers of this shell, which catches both.
 catches_user_signals() {
-    local caught
+    local caught name
+    read -r name 2> /dev/null < "/proc/$1/comm" && [ "$name" = catcher ] || return 1
     caught=$(awk '/^SigCgt:/ { print $2 }' "/proc/$1/status") || return 1
     (( (0x$caught & 0xa00) == 0xa00 ))
 }

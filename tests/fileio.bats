@@ -109,9 +109,15 @@ setup() {
     [ "$stderr" = $'read 6 bytes\nfcntl F_GETFL error: Bad file descriptor' ]
 }
 
+# A spill that retries for ever logs each attempt: hundreds of megabytes a second. Its log may
+# grow to $log_limit KiB; past that, SIGXFSZ ends it, at once rather than at the time limit.
+log_limit=64
+
 @test "spill stops on a full device instead of retrying for ever" {
     head -c 5000 /dev/zero > "$in"
-    run --separate-stderr with_stdout /dev/full timeout 10 "$BIN/spill" < "$in"
+    # shellcheck disable=SC2016 # $1 and $2 are the inner shell's
+    run --separate-stderr with_stdout /dev/full timeout 10 bash -c 'ulimit -f "$1" && exec "$2"' _ \
+        "$log_limit" "$BIN/spill" < "$in"
     assert_failure 1
     [ "$stderr" = $'read 5000 bytes\nnwrite = -1, errno = 28\nwrite error: No space left on device' ]
 }
@@ -123,8 +129,9 @@ setup() {
     exec 6<> "$BATS_TEST_TMPDIR/fifo" # the reader, first: opening a writer alone would wait
     exec 7> "$BATS_TEST_TMPDIR/fifo"
     exec 6<&-
-    # shellcheck disable=SC2016 # $1 is the inner shell's
-    run --separate-stderr timeout 10 bash -c 'trap "" PIPE; exec "$1" >&7 7>&-' _ "$BIN/spill" < "$in"
+    # shellcheck disable=SC2016 # $1 and $2 are the inner shell's
+    run --separate-stderr timeout 10 bash -c 'trap "" PIPE; ulimit -f "$2" && exec "$1" >&7 7>&-' _ \
+        "$BIN/spill" "$log_limit" < "$in"
     exec 7>&-
     assert_failure 1
     [ "$stderr" = $'read 5000 bytes\nnwrite = -1, errno = 32\nwrite error: Broken pipe' ]

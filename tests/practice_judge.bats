@@ -499,3 +499,56 @@ proving mends: wrong mend 1 of 1, judging..." ]
     run grep -F 'HAVE_MMAP\r' "$area"/set.*/mends/src/samples/test.cpp
     assert_failure 1
 }
+
+# The line number in file $2 of the first (or, with $3 "last", the last) line that begins with $1.
+line_of() {
+    grep -nF -- "$1" "$2" | sed -n "$([ "${3:-}" = last ] && echo '$' || echo 1)s/:.*//p"
+}
+
+@test "the proof runs exercises side by side, a network exercise never beside another, and shows the verdicts in order" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    cp "$ROOT"/exercises/*-client.patch "$set_dir/1-net-a.patch"
+    cp "$ROOT"/exercises/*-client.patch "$set_dir/2-net-b.patch"
+    cp "$ROOT"/exercises/*-samples.patch "$set_dir/3-plain.patch"
+    SYSZOO_EXERCISES=$set_dir run --separate-stderr practice prove
+    assert_success
+    # The verdicts in the set's order, whichever proof ended first.
+    [ "$(cut -d ' ' -f 2 <<< "$output")" = $'net-a\nnet-b\nplain' ]
+    printf '%s\n' "$stderr" > "$BATS_TEST_TMPDIR/stages"
+    # Both listen on port 5678: net-b starts once net-a has ended, with a core free all along.
+    (( $(line_of "proving net-a:" "$BATS_TEST_TMPDIR/stages" last) < $(line_of "proving net-b:" "$BATS_TEST_TMPDIR/stages") ))
+    # plain took that core, beside net-a.
+    [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
+    (( $(line_of "proving plain:" "$BATS_TEST_TMPDIR/stages") < $(line_of "proving net-a:" "$BATS_TEST_TMPDIR/stages" last) ))
+}
+
+@test "a proof that is stopped ends every exercise's runs under way and leaves no folder of its own" {
+    [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir" "$BATS_TEST_TMPDIR/tmp"
+    # interleave runs for seconds: two of its proofs have programs running at the same time.
+    cp "$ROOT"/exercises/*-interleave.patch "$set_dir/1-first.patch"
+    cp "$ROOT"/exercises/*-interleave.patch "$set_dir/2-second.patch"
+    mark=practice-proof-stopped-$$
+    SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp "$ROOT/practice" --no-install prove \
+        > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
+    checker=$!
+    # An interleave built in each proof's folder runs.
+    both_run() {
+        local pid folders=()
+        for pid in $(marked_processes "$mark"); do
+            [[ $(readlink "/proc/$pid/exe") == "$BATS_TEST_TMPDIR"/tmp/*/interleave ]] &&
+                folders+=("$(dirname "$(dirname "$(readlink "/proc/$pid/exe")")")")
+        done
+        [ "$(printf '%s\n' "${folders[@]}" | sort -u | grep -c .)" -ge 2 ]
+    }
+    wait_until both_run 120
+    kill -TERM "$checker"
+    status=0
+    wait_bounded "$checker" 30 || status=$?
+    checker=
+    [ "$status" -eq 143 ]
+    wait_until '[ -z "$(marked_processes "$mark")" ]' 15
+    [ -z "$(find "$BATS_TEST_TMPDIR/tmp" -mindepth 1 -maxdepth 1 -name 'tmp.*')" ]
+}

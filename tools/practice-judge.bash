@@ -190,8 +190,9 @@ port_in_use() {
     ss -Hltn '( sport = :5678 )' 2> /dev/null | grep -q .
 }
 
-# Run test $3 of bats file $2 alone with programs' folder $1, its report in file $4, in an IPC
-# namespace of its own where one can be made, as CTest runs the tests. Stopped, with every
+# Run test $3 of bats file $2 alone with programs' folder $1, its report in file $4/report and its
+# temporary files in folder $4, in an IPC namespace of its own where one can be made, as CTest
+# runs the tests. Stopped, with every
 # process of its group, after $test_limit seconds; whatever it leaves running (a daemon a program
 # started, say) is ended when it ends. The status is the test runner's.
 run_test() {
@@ -199,9 +200,9 @@ run_test() {
     [ -d "$1/.tools" ] && stand_ins=$1/.tools
     # In the background, so that an interrupted runner can stop it.
     SYSZOO_BIN=$1 SYSZOO_ROOT=$root SYSZOO_TOOLS=$stand_ins SYSZOO_BENCH=$bench \
-        SYSZOO_BUILD_INFO=${SYSZOO_BUILD_INFO:-$shipped/../build-info} SYSZOO_ARCH=native \
+        SYSZOO_BUILD_INFO=${SYSZOO_BUILD_INFO:-$shipped/../build-info} SYSZOO_ARCH=native TMPDIR=$4 \
         "$contain" timeout -k 5 "$test_limit" "$root/tests/private_ipc" bats --tap --filter "$(exact_regex "$3")" "$2" \
-        > "$4" 2>&1 < /dev/null 3>&- &
+        > "$4/report" 2>&1 < /dev/null 3>&- &
     judge_child=$!
     { wait "$judge_child"; status=$?; } 2> /dev/null
     judge_child=''
@@ -219,11 +220,13 @@ run_test() {
 # 3 when one ran out of time or ended otherwise, 2 when one could not be judged (skipped,
 # missing from the suite, port busy).
 judge() {
-    local bin=$1 show=${2:-} name file log status line
+    local bin=$1 show=${2:-} name file work log status line
     judged_ok=0 judged_failed=0 judged_timeout=0 judged_skipped=0 judged_missing=0
     judged_reasons=()
-    log=$(mktemp) || return 2
-    scratch+=("$log")
+    # The runner's report, and its temporary files: gone with the folder, however the run ends.
+    work=$(mktemp -d) || return 2
+    scratch+=("$work")
+    log=$work/report
     for name in "${ex_tests[@]}"; do
         file=$(test_file_of "$name")
         if [ -z "$file" ]; then
@@ -236,7 +239,7 @@ judge() {
             judged_reasons+=("port 5678 is in use (a server of yours?): the network tests need it")
             continue
         fi
-        run_test "$bin" "$file" "$name" "$log"
+        run_test "$bin" "$file" "$name" "$work"
         status=$?
         local plan results whole
         plan=$(grep -m 1 -E '^1\.\.[0-9]+$' "$log")
@@ -272,7 +275,7 @@ judge() {
             fi
         fi
     done
-    rm -f "$log"
+    rm -rf "${work:?}"
     if [ "$judged_missing" -gt 0 ] || [ "$judged_skipped" -gt 0 ]; then return 2; fi
     [ "$judged_timeout" -gt 0 ] && return 3
     [ "$judged_failed" -gt 0 ] && return 1

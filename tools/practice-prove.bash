@@ -7,13 +7,14 @@
 
 # Prove exercises $@ (every one when none is named): each broken copy builds without a warning
 # and fails its tests by an assertion in each of three runs, the shipped program passes them,
-# and each wrong mend builds without a warning and fails one by an assertion. One copy of the
-# sources serves them all; each patch goes in, and out again after its runs.
+# and each wrong mend builds without a warning and fails one by an assertion. Exercises are
+# proved side by side, as many as the machine has cores (most of a proof is waiting for programs
+# that sleep), each in a copy of the sources of its own, and their verdicts are shown in order.
 prove() {
-    local names=("$@") name failed=0 reason tree
+    local names=("$@") name failed=0 reason file
     [ ${#names[@]} -gt 0 ] || mapfile -t names < <(exercise_names)
     [ ${#names[@]} -gt 0 ] || die "no exercises in $exercise_dir"
-    # Four runs side by side, on a machine that may be busy besides: more time for each test.
+    # Runs side by side, on a machine that may be busy besides: more time for each test.
     test_limit=${SYSZOO_TEST_LIMIT:-180}
     find_shipped
     # The programs as shipped are the sources as they are now: a build of the checkout's own is
@@ -21,11 +22,8 @@ prove() {
     if [ -z "${SYSZOO_BIN:-}" ]; then
         cmake --build "$shipped/.." -j 2 > /dev/null || die "the build of the shipped programs failed"
     fi
-    tree=$(mktemp -d) || die "no temporary folder"
-    scratch+=("$tree")
-    copy_sources "$tree/src" || die "cannot copy the sources"
     # The whole shipped set: every program has an exercise at least.
-    local info=${SYSZOO_BUILD_INFO:-$shipped/../build-info} program covered=' ' file
+    local info=${SYSZOO_BUILD_INFO:-$shipped/../build-info} program covered=' '
     if [ $# -eq 0 ] && [ "$exercise_dir" = "$root/exercises" ] && [ -f "$info" ]; then
         for name in "${names[@]}"; do
             load_exercise "$name"
@@ -46,34 +44,111 @@ prove() {
             failed=1
         done < <(patch_files)
     fi
+    local files=() lanes=() lane test
     for name in "${names[@]}"; do
         file=$(exercise_file "$name") || die "no exercise named '$name' ($me list shows them)"
-        local start=$SECONDS problems
-        problems=$(lint_file "$file" no-suite)
-        if [ -n "$problems" ]; then
-            problems=${problems//"${file##*/}: "/}
-            problems=${problems//"${file##*/} "/}
-            printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "$name" "${problems//$'\n'/; }"
-            failed=1
-            continue
-        fi
+        files+=("$file")
+        # The network tests listen on port 5678, and the queue tests use key 0x12345: two
+        # exercises whose tests do so take turns.
+        lane=''
         read_exercise "$file"
-        proof_stage "building the broken copy"
-        reason='' proved_broken=''
-        prove_broken "$tree" || reason=$proof_reason
-        local i
-        for (( i = 1; i <= ${#ex_wrongs[@]} && ${#reason} == 0; i++ )); do
-            prove_wrong "$tree" "$i" || reason=$proof_reason
+        for test in "${ex_tests[@]}"; do
+            case $(test_file_of "$test") in
+                */net.bats) lane=port ;;
+                */ipc.bats) lane=queue ;;
+            esac
         done
-        if [ -n "$reason" ]; then
-            printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "$name" "$reason"
-            failed=1
-        else
-            printf '%sproved%s %-20s broken: %s of %d tests failed in each of 3 runs; %d wrong mends fail; shipped: all pass (%ds)\n' \
-                "$green" "$plain" "$name" "$proved_broken" ${#ex_tests[@]} ${#ex_wrongs[@]} $(( SECONDS - start ))
-        fi
+        lanes+=("$lane")
     done
+    prove_side_by_side || failed=1
     return "$failed"
+}
+
+# Prove exercises names[k] (files[k], lanes[k]) of prove, up to a core's number at a time, none
+# beside another of its lane; each verdict is shown once those before it have been.
+prove_side_by_side() {
+    local count=${#names[@]} jobs k j pid status shown=0 running=0 failed=0 busy
+    local states=() trees=() tree
+    jobs=$(nproc 2> /dev/null) || jobs=1
+    declare -A index_of=()
+    for (( k = 0; k < count; k++ )); do
+        tree=$(mktemp -d) || die "no temporary folder"
+        scratch+=("$tree")
+        trees+=("$tree")
+        states+=(waiting)
+    done
+    while (( shown < count )); do
+        for (( k = 0; k < count && running < jobs; k++ )); do
+            [ "${states[k]}" = waiting ] || continue
+            busy=0
+            for (( j = 0; j < count; j++ )); do
+                [ "${states[j]}" = running ] && [ -n "${lanes[k]}" ] && [ "${lanes[j]}" = "${lanes[k]}" ] && busy=1
+            done
+            [ "$busy" -eq 0 ] || continue
+            prove_in_background "${names[k]}" "${files[k]}" "${trees[k]}" &
+            index_of[$!]=$k
+            provers+=($!)
+            states[k]=running
+            running=$(( running + 1 ))
+        done
+        pid=''
+        wait -n -p pid
+        status=$?
+        [ -n "$pid" ] || break
+        k=${index_of[$pid]}
+        states[k]=$status
+        running=$(( running - 1 ))
+        for j in "${!provers[@]}"; do
+            [ "${provers[j]}" != "$pid" ] || unset 'provers[j]'
+        done
+        while (( shown < count )) && [[ ${states[shown]} =~ ^[0-9]+$ ]]; do
+            cat "${trees[shown]}/verdict" 2> /dev/null
+            [ "${states[shown]}" -eq 0 ] || failed=1
+            shown=$(( shown + 1 ))
+        done
+    done
+    [ "$shown" -eq "$count" ] || failed=1
+    return "$failed"
+}
+
+# Prove exercise $1 (file $2) in folder $3, as a job of prove_side_by_side: the verdict in $3/verdict.
+prove_in_background() {
+    own_cleanup
+    prove_exercise "$@" > "$3/verdict"
+}
+
+# In a job of the background, its own cleanup: at its end, or when it is stopped, it ends what it
+# started and removes what it made, and nothing of those who started it.
+own_cleanup() {
+    scratch=() judges=() provers=() judge_child='' watcher=''
+    trap cleanup EXIT
+    trap 'exit 143' TERM
+}
+
+# Prove exercise $1 (file $2) with a copy of the sources in folder $3: its verdict on a line.
+prove_exercise() {
+    local name=$1 file=$2 tree=$3 start=$SECONDS problems reason i
+    problems=$(lint_file "$file" no-suite)
+    if [ -n "$problems" ]; then
+        problems=${problems//"${file##*/}: "/}
+        problems=${problems//"${file##*/} "/}
+        printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "$name" "${problems//$'\n'/; }"
+        return 1
+    fi
+    copy_sources "$tree/src" || { printf '%sFAILED%s %-20s cannot copy the sources\n' "$red" "$plain" "$name"; return 1; }
+    read_exercise "$file"
+    proof_stage "building the broken copy"
+    reason='' proved_broken=''
+    prove_broken "$tree" || reason=$proof_reason
+    for (( i = 1; i <= ${#ex_wrongs[@]} && ${#reason} == 0; i++ )); do
+        prove_wrong "$tree" "$i" || reason=$proof_reason
+    done
+    if [ -n "$reason" ]; then
+        printf '%sFAILED%s %-20s %s\n' "$red" "$plain" "$name" "$reason"
+        return 1
+    fi
+    printf '%sproved%s %-20s broken: %s of %d tests failed in each of 3 runs; %d wrong mends fail; shipped: all pass (%ds)\n' \
+        "$green" "$plain" "$name" "$proved_broken" ${#ex_tests[@]} ${#ex_wrongs[@]} $(( SECONDS - start ))
 }
 
 # Say on standard error that stage $1 of the proof of exercise $name starts: the whole proof of an
@@ -153,7 +228,7 @@ prove_broken() {
 # $2/detail-$3.
 judge_in_background() {
     (
-        trap '[ -z "$judge_child" ] || kill "$judge_child" 2> /dev/null; exit 143' TERM
+        own_cleanup
         judge "$1" show > "$2/detail-$3"
         printf '%s %s %s %s %s\n' $? "$judged_failed" "$judged_ok" "$judged_timeout" \
             "${judged_reasons[*]}" > "$2/run-$3"

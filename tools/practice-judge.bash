@@ -192,9 +192,9 @@ port_in_use() {
 
 # Run test $3 of bats file $2 alone with programs' folder $1, its report in file $4/report and its
 # temporary files in folder $4, in an IPC namespace of its own where one can be made, as CTest
-# runs the tests. Stopped, with every
-# process of its group, after $test_limit seconds; whatever it leaves running (a daemon a program
-# started, say) is ended when it ends. The status is the test runner's.
+# runs the tests. Stopped, with every process of its group, after $test_limit seconds; whatever
+# it leaves running (a daemon a program started, say) is ended when it ends. The status is the
+# test runner's.
 run_test() {
     local start=$SECONDS status stand_ins=$tools
     [ -d "$1/.tools" ] && stand_ins=$1/.tools

@@ -323,11 +323,15 @@ kernel_check() {
     # itself runs in strace's process, and the tracer is a process of its own that
     # practice_contain adopts: once the command has ended, its calls are all in the trace, and
     # practice_contain ends what is left, tracer and daemon. Calls made after that do not count.
+    # In the background, so that an interrupted runner can stop it at once (as run_test does).
     (
-        cd "$dir" && BIN=$1 "$contain" timeout -k 5 40 "$root/tests/private_ipc" strace -D -f -qq -o "$dir/trace" \
+        cd "$dir" && BIN=$1 exec "$contain" timeout -k 5 40 "$root/tests/private_ipc" strace -D -f -qq -o "$dir/trace" \
             -e trace="$ex_kernel_calls" -- timeout -k 5 30 bash -c "$ex_kernel_run" \
             > /dev/null 2>&1 < /dev/null 3>&-
-    )
+    ) &
+    judge_child=$!
+    wait "$judge_child" 2> /dev/null
+    judge_child=''
     if ! sed -E 's/^[0-9]+ +//' "$dir/trace" | grep -qE -- "$ex_kernel_expect"; then
         kernel_seen=$(sed -E 's/^[0-9]+ +//' "$dir/trace" | grep -E "^(${ex_kernel_calls//,/|})\(" | head -n 3)
         status=1

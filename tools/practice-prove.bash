@@ -49,13 +49,13 @@ prove() {
         file=$(exercise_file "$name") || die "no exercise named '$name' ($me list shows them)"
         files+=("$file")
         # The network tests listen on port 5678, and the queue tests use key 0x12345: two
-        # exercises whose tests do so take turns.
-        lane=''
+        # exercises whose tests do so take turns. An exercise's lanes: " port queue " at most.
+        lane=' '
         read_exercise "$file"
         for test in "${ex_tests[@]}"; do
             case $(test_file_of "$test") in
-                */net.bats) lane=port ;;
-                */ipc.bats) lane=queue ;;
+                */net.bats) [[ $lane == *" port "* ]] || lane+='port ' ;;
+                */ipc.bats) [[ $lane == *" queue "* ]] || lane+='queue ' ;;
             esac
         done
         lanes+=("$lane")
@@ -67,7 +67,7 @@ prove() {
 # Prove exercises names[k] (files[k], lanes[k]) of prove, up to a core's number at a time, none
 # beside another of its lane; each verdict is shown once those before it have been.
 prove_side_by_side() {
-    local count=${#names[@]} jobs k j pid status shown=0 running=0 failed=0 busy
+    local count=${#names[@]} jobs k j pid status shown=0 running=0 failed=0 busy lane
     local states=() trees=() tree
     jobs=$(nproc 2> /dev/null) || jobs=1
     declare -A index_of=()
@@ -82,7 +82,10 @@ prove_side_by_side() {
             [ "${states[k]}" = waiting ] || continue
             busy=0
             for (( j = 0; j < count; j++ )); do
-                [ "${states[j]}" = running ] && [ -n "${lanes[k]}" ] && [ "${lanes[j]}" = "${lanes[k]}" ] && busy=1
+                [ "${states[j]}" = running ] || continue
+                for lane in ${lanes[k]}; do
+                    [[ ${lanes[j]} == *" $lane "* ]] && busy=1
+                done
             done
             [ "$busy" -eq 0 ] || continue
             prove_in_background "${names[k]}" "${files[k]}" "${trees[k]}" &
@@ -122,7 +125,9 @@ prove_in_background() {
 own_cleanup() {
     scratch=() judges=() provers=() judge_child='' watcher=''
     trap cleanup EXIT
+    trap 'exit 130' INT
     trap 'exit 143' TERM
+    trap 'exit 129' HUP
 }
 
 # Prove exercise $1 (file $2) with a copy of the sources in folder $3: its verdict on a line.

@@ -110,13 +110,14 @@ setup() {
 }
 
 # A spill that retries for ever logs each attempt: hundreds of megabytes a second. Its log may
-# grow to $log_limit KiB; past that, SIGXFSZ ends it, at once rather than at the time limit.
+# grow to $log_limit KiB; past that, SIGXFSZ ends it, at once rather than at the time limit (and
+# without a core file, which that signal would leave in the folder the tests run in).
 log_limit=64
 
 @test "spill stops on a full device instead of retrying for ever" {
     head -c 5000 /dev/zero > "$in"
     # shellcheck disable=SC2016 # $1 and $2 are the inner shell's
-    run --separate-stderr with_stdout /dev/full timeout 10 bash -c 'ulimit -f "$1" && exec "$2"' _ \
+    run --separate-stderr with_stdout /dev/full timeout 10 bash -c 'ulimit -c 0 && ulimit -f "$1" && exec "$2"' _ \
         "$log_limit" "$BIN/spill" < "$in"
     assert_failure 1
     [ "$stderr" = $'read 5000 bytes\nnwrite = -1, errno = 28\nwrite error: No space left on device' ]
@@ -130,7 +131,7 @@ log_limit=64
     exec 7> "$BATS_TEST_TMPDIR/fifo"
     exec 6<&-
     # shellcheck disable=SC2016 # $1 and $2 are the inner shell's
-    run --separate-stderr timeout 10 bash -c 'trap "" PIPE; ulimit -f "$2" && exec "$1" >&7 7>&-' _ \
+    run --separate-stderr timeout 10 bash -c 'trap "" PIPE; ulimit -c 0 && ulimit -f "$2" && exec "$1" >&7 7>&-' _ \
         "$BIN/spill" "$log_limit" < "$in"
     exec 7>&-
     assert_failure 1

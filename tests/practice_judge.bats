@@ -551,8 +551,63 @@ line_of() {
     wait_bounded "$checker" 30 || status=$?
     checker=
     [ "$status" -eq 143 ]
-    wait_until '[ -z "$(marked_processes "$mark")" ]' 15
-    [ -z "$(find "$BATS_TEST_TMPDIR/tmp" -mindepth 1 -maxdepth 1 -name 'tmp.*')" ]
+    # Once it has returned: nothing of it runs, and nothing of it (nor of its runners) is left.
+    [ -z "$(marked_processes "$mark")" ]
+    [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+}
+
+@test "a proof stopped while it builds, even by a second signal, ends its builds and leaves nothing" {
+    [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir" "$BATS_TEST_TMPDIR/tmp"
+    cp "$ROOT"/exercises/*-samples.patch "$set_dir/1-first.patch"
+    cp "$ROOT"/exercises/*-samples.patch "$set_dir/2-second.patch"
+    mark=practice-build-stopped-$$
+    SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp "$ROOT/practice" --no-install prove \
+        > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
+    checker=$!
+    building() {
+        local pid
+        for pid in $(marked_processes "$mark"); do
+            [[ $(cat "/proc/$pid/comm" 2> /dev/null) == @(cmake|gmake|make|cc1plus|c++|g++) ]] && return 0
+        done
+        return 1
+    }
+    wait_until building 60
+    kill -TERM "$checker"
+    sleep 0.2
+    kill -TERM "$checker" 2> /dev/null || true
+    status=0
+    wait_bounded "$checker" 30 || status=$?
+    checker=
+    [ "$status" -eq 143 ]
+    [ -z "$(marked_processes "$mark")" ]
+    [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+}
+
+@test "a proof that ends without its verdict is said to have failed, by name" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir"
+    cp "$ROOT"/exercises/*-interleave.patch "$set_dir/1-cut.patch"
+    mark=practice-cut-$$
+    SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark "$ROOT/practice" --no-install prove \
+        > "$BATS_TEST_TMPDIR/prove" 2> /dev/null 3>&- &
+    checker=$!
+    # The exercise's job: the runner's process that writes the verdict.
+    job() {
+        local pid
+        for pid in $(marked_processes "$mark"); do
+            [[ $(readlink "/proc/$pid/fd/1" 2> /dev/null) == */verdict ]] && { echo "$pid"; return 0; }
+        done
+        return 1
+    }
+    wait_until '[ -n "$(job)" ]' 60
+    kill -TERM "$(job)"
+    status=0
+    wait_bounded "$checker" 30 || status=$?
+    checker=
+    [ "$status" -eq 1 ]
+    [ "$(cat "$BATS_TEST_TMPDIR/prove")" = "$(printf 'FAILED %-20s %s' cut 'the proof ended without a verdict (status 143)')" ]
 }
 
 @test "a proof stopped in a kernel check, by TERM or by Ctrl-C, ends it at once and leaves no folder of its own" {
@@ -584,7 +639,7 @@ line_of() {
         wait_bounded "$checker" 10 || status=$?
         checker=
         [ "$status" -eq $(( 128 + $(kill -l "$signal") )) ]
-        wait_until '[ -z "$(marked_processes "$mark")" ]' 10
-        [ -z "$(find "$BATS_TEST_TMPDIR/tmp" -mindepth 1 -maxdepth 1 -name 'tmp.*')" ]
+        [ -z "$(marked_processes "$mark")" ]
+        [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
     done
 }

@@ -106,6 +106,10 @@ prove_side_by_side() {
         done
         while (( shown < count )) && [[ ${states[shown]} =~ ^[0-9]+$ ]]; do
             cat "${trees[shown]}/verdict" 2> /dev/null
+            # A job that was ended (or died) has said nothing of its own.
+            [ -e "${trees[shown]}/done" ] ||
+                printf '%sFAILED%s %-20s the proof ended without a verdict (status %d)\n' "$red" "$plain" \
+                    "${names[shown]}" "${states[shown]}"
             [ "${states[shown]}" -eq 0 ] || failed=1
             shown=$(( shown + 1 ))
         done
@@ -114,10 +118,14 @@ prove_side_by_side() {
     return "$failed"
 }
 
-# Prove exercise $1 (file $2) in folder $3, as a job of prove_side_by_side: the verdict in $3/verdict.
+# Prove exercise $1 (file $2) in folder $3, as a job of prove_side_by_side: the verdict in $3/verdict,
+# and $3/done once it is whole.
 prove_in_background() {
     own_cleanup
     prove_exercise "$@" > "$3/verdict"
+    local status=$?
+    touch "$3/done"
+    return "$status"
 }
 
 # In a job of the background, its own cleanup: at its end, or when it is stopped, it ends what it

@@ -525,17 +525,34 @@ line_of() {
     (( $(line_of "proving plain:" "$BATS_TEST_TMPDIR/stages") < $(line_of "proving net-a:" "$BATS_TEST_TMPDIR/stages" last) ))
 }
 
-@test "a proof that is stopped ends every exercise's runs under way and leaves no folder of its own" {
-    [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
+# Start the proof of a set of two copies of shipped exercise $1 in the background (checker), its
+# processes marked with $mark and its temporary files in $BATS_TEST_TMPDIR/tmp.
+start_proof_of_two() {
     set_dir=$BATS_TEST_TMPDIR/set
     mkdir -p "$set_dir" "$BATS_TEST_TMPDIR/tmp"
-    # interleave runs for seconds: two of its proofs have programs running at the same time.
-    cp "$ROOT"/exercises/*-interleave.patch "$set_dir/1-first.patch"
-    cp "$ROOT"/exercises/*-interleave.patch "$set_dir/2-second.patch"
-    mark=practice-proof-stopped-$$
+    cp "$ROOT"/exercises/*-"$1".patch "$set_dir/1-first.patch"
+    cp "$ROOT"/exercises/*-"$1".patch "$set_dir/2-second.patch"
+    mark=practice-stopped-$1-$$
     SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp "$ROOT/practice" --no-install prove \
         > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
     checker=$!
+}
+
+# The stopped proof (checker) returns with status $1 within $2 seconds (30 by default). Once it has
+# returned, nothing of it runs, and nothing of it (nor of its test runners) is left.
+proof_ended() {
+    status=0
+    wait_bounded "$checker" "${2:-30}" || status=$?
+    checker=
+    [ "$status" -eq "$1" ]
+    [ -z "$(marked_processes "$mark")" ]
+    [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+}
+
+@test "a proof that is stopped ends every exercise's runs under way and leaves no folder of its own" {
+    [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
+    # interleave runs for seconds: two of its proofs have programs running at the same time.
+    start_proof_of_two interleave
     # An interleave built in each proof's folder runs.
     both_run() {
         local pid folders=()
@@ -547,25 +564,12 @@ line_of() {
     }
     wait_until both_run 120
     kill -TERM "$checker"
-    status=0
-    wait_bounded "$checker" 30 || status=$?
-    checker=
-    [ "$status" -eq 143 ]
-    # Once it has returned: nothing of it runs, and nothing of it (nor of its runners) is left.
-    [ -z "$(marked_processes "$mark")" ]
-    [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+    proof_ended 143
 }
 
 @test "a proof stopped while it builds, even by a second signal, ends its builds and leaves nothing" {
     [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
-    set_dir=$BATS_TEST_TMPDIR/set
-    mkdir -p "$set_dir" "$BATS_TEST_TMPDIR/tmp"
-    cp "$ROOT"/exercises/*-samples.patch "$set_dir/1-first.patch"
-    cp "$ROOT"/exercises/*-samples.patch "$set_dir/2-second.patch"
-    mark=practice-build-stopped-$$
-    SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp "$ROOT/practice" --no-install prove \
-        > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
-    checker=$!
+    start_proof_of_two samples
     building() {
         local pid
         for pid in $(marked_processes "$mark"); do
@@ -577,12 +581,7 @@ line_of() {
     kill -TERM "$checker"
     sleep 0.2
     kill -TERM "$checker" 2> /dev/null || true
-    status=0
-    wait_bounded "$checker" 30 || status=$?
-    checker=
-    [ "$status" -eq 143 ]
-    [ -z "$(marked_processes "$mark")" ]
-    [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+    proof_ended 143
 }
 
 @test "a proof that ends without its verdict is said to have failed, by name" {
@@ -635,11 +634,6 @@ line_of() {
         }
         wait_until sleeping 120
         if [ "$signal" = INT ]; then kill -INT -- "-$checker"; else kill -TERM "$checker"; fi
-        status=0
-        wait_bounded "$checker" 10 || status=$?
-        checker=
-        [ "$status" -eq $(( 128 + $(kill -l "$signal") )) ]
-        [ -z "$(marked_processes "$mark")" ]
-        [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+        proof_ended $(( 128 + $(kill -l "$signal") )) 10
     done
 }

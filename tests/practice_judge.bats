@@ -505,24 +505,25 @@ line_of() {
     grep -nF -- "$1" "$2" | sed -n "$([ "${3:-}" = last ] && echo '$' || echo 1)s/:.*//p"
 }
 
-@test "the proof runs exercises side by side, a network exercise never beside another, and shows the verdicts in order" {
+@test "the proof runs exercises side by side, one that shares the port or the queue key never beside another, verdicts in order" {
     set_dir=$BATS_TEST_TMPDIR/set
     mkdir -p "$set_dir"
-    cp "$ROOT"/exercises/*-client.patch "$set_dir/1-net-a.patch"
-    # net-b's tests use the queue key too: its network test still waits for net-a's.
+    # both's tests use the port and the queue key: each of the others waits for it, and then
+    # they run side by side, one using the port, the other the key.
     sed '/^Test: client and server end to end$/a Test: postbox creates the queue once and opens the same queue again' \
-        "$ROOT"/exercises/*-client.patch > "$set_dir/2-net-b.patch"
-    cp "$ROOT"/exercises/*-samples.patch "$set_dir/3-plain.patch"
+        "$ROOT"/exercises/*-client.patch > "$set_dir/1-both.patch"
+    cp "$ROOT"/exercises/*-postbox.patch "$set_dir/2-queue.patch"
+    cp "$ROOT"/exercises/*-client.patch "$set_dir/3-port.patch"
     SYSZOO_EXERCISES=$set_dir run --separate-stderr practice prove
     assert_success
     # The verdicts in the set's order, whichever proof ended first.
-    [ "$(cut -d ' ' -f 2 <<< "$output")" = $'net-a\nnet-b\nplain' ]
-    printf '%s\n' "$stderr" > "$BATS_TEST_TMPDIR/stages"
-    # Both listen on port 5678: net-b starts once net-a has ended, with a core free all along.
-    (( $(line_of "proving net-a:" "$BATS_TEST_TMPDIR/stages" last) < $(line_of "proving net-b:" "$BATS_TEST_TMPDIR/stages") ))
-    # plain took that core, beside net-a.
+    [ "$(cut -d ' ' -f 2 <<< "$output")" = $'both\nqueue\nport' ]
+    local stages=$BATS_TEST_TMPDIR/stages
+    printf '%s\n' "$stderr" > "$stages"
+    (( $(line_of "proving both:" "$stages" last) < $(line_of "proving queue:" "$stages") ))
+    (( $(line_of "proving both:" "$stages" last) < $(line_of "proving port:" "$stages") ))
     [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
-    (( $(line_of "proving plain:" "$BATS_TEST_TMPDIR/stages") < $(line_of "proving net-a:" "$BATS_TEST_TMPDIR/stages" last) ))
+    (( $(line_of "proving port:" "$stages") < $(line_of "proving queue:" "$stages" last) ))
 }
 
 # Start the proof of a set of two copies of shipped exercise $1 in the background (checker), its
@@ -567,7 +568,7 @@ proof_ended() {
     proof_ended 143
 }
 
-@test "a proof stopped while it builds, even by a second signal, ends its builds and leaves nothing" {
+@test "a proof stopped while it builds, even by a second signal, leaves nothing once it has returned" {
     [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
     start_proof_of_two samples
     building() {
@@ -592,16 +593,19 @@ proof_ended() {
     SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark "$ROOT/practice" --no-install prove \
         > "$BATS_TEST_TMPDIR/prove" 2> /dev/null 3>&- &
     checker=$!
-    # The exercise's job: the runner's process that writes the verdict.
+    # The exercise's job: the runner's child that writes the verdict (its own children may too).
     job() {
         local pid
         for pid in $(marked_processes "$mark"); do
-            [[ $(readlink "/proc/$pid/fd/1" 2> /dev/null) == */verdict ]] && { echo "$pid"; return 0; }
+            [[ $(readlink "/proc/$pid/fd/1" 2> /dev/null) == */verdict ]] &&
+                [ "$(awk '/^PPid:/ { print $2 }' "/proc/$pid/status" 2> /dev/null)" = "$checker" ] &&
+                { echo "$pid"; return 0; }
         done
         return 1
     }
-    wait_until '[ -n "$(job)" ]' 60
-    kill -TERM "$(job)"
+    local pid
+    wait_until 'pid=$(job)' 60
+    kill -TERM "$pid"
     status=0
     wait_bounded "$checker" 30 || status=$?
     checker=

@@ -105,11 +105,13 @@ prove_side_by_side() {
             [ "${provers[j]}" != "$pid" ] || unset 'provers[j]'
         done
         while (( shown < count )) && [[ ${states[shown]} =~ ^[0-9]+$ ]]; do
-            cat "${trees[shown]}/verdict" 2> /dev/null
-            # A job that was ended (or died) has said nothing of its own.
-            [ -e "${trees[shown]}/done" ] ||
+            # A job that was ended (or died) before its verdict was whole has none.
+            if [ -e "${trees[shown]}/done" ]; then
+                cat "${trees[shown]}/verdict"
+            else
                 printf '%sFAILED%s %-20s the proof ended without a verdict (status %d)\n' "$red" "$plain" \
                     "${names[shown]}" "${states[shown]}"
+            fi
             [ "${states[shown]}" -eq 0 ] || failed=1
             shown=$(( shown + 1 ))
         done

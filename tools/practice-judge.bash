@@ -127,12 +127,16 @@ build_copy() {
         rm -rf "${build:?}"
     fi
     mkdir -p "$build" || return 1
-    # A subshell: a failed configure ends the build, not the runner.
-    (
-        CI=true cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= \
-            -DCMAKE_EXE_LINKER_FLAGS= -DSYSZOO_COVERAGE=OFF || exit 1
-        CI=true cmake --build "$build" -j 2 "${targets[@]}"
-    ) > "$build/build.log" 2>&1
+    # In the background under practice_contain, as a test runs: a runner that is stopped ends the
+    # build and its compilers at once, instead of waiting for them.
+    local status
+    CI=true "$contain" bash -c 'cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= \
+            -DCMAKE_EXE_LINKER_FLAGS= -DSYSZOO_COVERAGE=OFF && exec cmake --build "$2" -j 2 "${@:3}"' \
+        build_copy "$src" "$build" "${targets[@]}" > "$build/build.log" 2>&1 < /dev/null 3>&- &
+    judge_child=$!
+    { wait "$judge_child"; status=$?; } 2> /dev/null
+    judge_child=''
+    return "$status"
 }
 
 # Show the compiler's complaints from a failed build in folder $1; the exercise's files built from

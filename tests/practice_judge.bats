@@ -500,7 +500,7 @@ proving mends: wrong mend 1 of 1, judging..." ]
     assert_failure 1
 }
 
-# The line number in file $2 of the first (or, with $3 "last", the last) line that begins with $1.
+# The line number in file $2 of the first (or, with $3 "last", the last) line that holds $1.
 line_of() {
     grep -nF -- "$1" "$2" | sed -n "$([ "${3:-}" = last ] && echo '$' || echo 1)s/:.*//p"
 }

@@ -240,6 +240,25 @@ start_traced() {
     run ! grep -q FAILED <<< "$output"
 }
 
+# CXX: a compiler that takes minutes on a copy's own sources (not on those with which the
+# configure step tries it), so that a stop comes while it compiles.
+slow_compiler() {
+    mkdir -p "$BATS_TEST_TMPDIR/slow"
+    printf '#!/bin/sh\ncase "$*" in *" -c "*/src/*|*" -c "*/judged/*) sleep 97 ;; esac\nexec %s "$@"\n' \
+        "$(command -v c++)" > "$BATS_TEST_TMPDIR/slow/c++"
+    chmod +x "$BATS_TEST_TMPDIR/slow/c++"
+    export CXX=$BATS_TEST_TMPDIR/slow/c++
+}
+
+# True when the slow compiler of a process marked $mark waits.
+compiling() {
+    local pid
+    for pid in $(marked_processes "$mark"); do
+        [ "$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2> /dev/null)" = "sleep 97 " ] && return 0
+    done
+    return 1
+}
+
 @test "a check that is stopped ends the test under way, and the program it runs" {
     practice start samples > /dev/null
     write_test_program "$area/samples/src" '#include <unistd.h>
@@ -267,6 +286,27 @@ int main()
     checker=
     [ "$status" -eq 143 ]
     wait_until '[ -z "$(marked_processes "$mark")" ]' 15
+}
+
+@test "a check stopped while it builds, by TERM or by Ctrl-C, ends the build at once" {
+    practice start samples > /dev/null
+    slow_compiler
+    mark=practice-stopped-build-$$
+    local signal
+    for signal in TERM INT; do
+        # As at a terminal: in a process group of its own, which Ctrl-C signals whole, and with
+        # SIGINT not ignored, as it is for a command this shell starts in the background.
+        SYSZOO_MARK=$mark perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' \
+            setsid "$ROOT/practice" --no-install check samples > "$BATS_TEST_TMPDIR/check" 2>&1 3>&- &
+        checker=$!
+        wait_until compiling 60
+        if [ "$signal" = INT ]; then kill -INT -- "-$checker"; else kill -TERM "$checker"; fi
+        status=0
+        wait_bounded "$checker" 15 || status=$?
+        checker=
+        [ "$status" -eq $(( 128 + $(kill -l "$signal") )) ]
+        [ -z "$(marked_processes "$mark")" ]
+    done
 }
 
 @test "a judged program cannot write to the learner's terminal" {
@@ -570,19 +610,8 @@ proof_ended() {
 
 @test "a proof stopped while it builds, even by a second signal, ends the build at once and leaves nothing" {
     [ "$(nproc)" -ge 2 ] || skip "one core: one exercise at a time"
-    # A compiler that takes minutes: the stop must not wait for it.
-    mkdir -p "$BATS_TEST_TMPDIR/slow"
-    printf '#!/bin/sh\nsleep 97\nexec %s "$@"\n' "$(command -v c++)" > "$BATS_TEST_TMPDIR/slow/c++"
-    chmod +x "$BATS_TEST_TMPDIR/slow/c++"
-    export CXX=$BATS_TEST_TMPDIR/slow/c++
+    slow_compiler
     start_proof_of_two samples
-    compiling() {
-        local pid
-        for pid in $(marked_processes "$mark"); do
-            [ "$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2> /dev/null)" = "sleep 97 " ] && return 0
-        done
-        return 1
-    }
     wait_until compiling 60
     kill -TERM "$checker"
     sleep 0.2

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The tour's kernel view (--syscalls) on quick stops, its stepping (--step) through a
 # pseudo-terminal, and the source pointer of each stop.
-# ctest: TIMEOUT 720 COST 115 SCRIPT PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
+# ctest: TIMEOUT 720 COST 115 SCRIPT CALLS PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

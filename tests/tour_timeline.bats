@@ -2,7 +2,7 @@
 # The stops' timelines (--timeline, and on the page of --html): the parser on real traces of
 # every stop, whole and cut or split at random points; each stop's lanes and arrows; stand-ins
 # that change a program change its timeline; the drawings fit the terminal and the page.
-# ctest: TIMEOUT 1800 COST 533 SCRIPT PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
+# ctest: TIMEOUT 1800 COST 533 SCRIPT CALLS PRIVATE_IPC PRIVATE_NET port_5678 message_queue_0x12345
 
 load helper
 

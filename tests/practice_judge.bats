@@ -241,11 +241,13 @@ start_traced() {
 }
 
 # CXX: a compiler that takes minutes on a copy's own sources (not on those with which the
-# configure step tries it), so that a stop comes while it compiles.
+# configure step tries it), so that a stop comes while it compiles. As a compiler does, it has a
+# temporary file meanwhile, which it removes when it is stopped by TERM (not by KILL).
 slow_compiler() {
     mkdir -p "$BATS_TEST_TMPDIR/slow"
-    printf '#!/bin/sh\ncase "$*" in *" -c "*/src/*|*" -c "*/judged/*) sleep 97 ;; esac\nexec %s "$@"\n' \
-        "$(command -v c++)" > "$BATS_TEST_TMPDIR/slow/c++"
+    printf '%s\n' '#!/bin/sh' 'case "$*" in *" -c "*/src/*|*" -c "*/judged/*)' \
+        '    part=$(mktemp) || exit 1' "    trap 'rm -f \"\$part\"; exit 143' TERM" '    sleep 97 &' \
+        '    wait $! ;;' 'esac' "exec $(command -v c++) \"\$@\"" > "$BATS_TEST_TMPDIR/slow/c++"
     chmod +x "$BATS_TEST_TMPDIR/slow/c++"
     export CXX=$BATS_TEST_TMPDIR/slow/c++
 }
@@ -288,15 +290,16 @@ int main()
     wait_until '[ -z "$(marked_processes "$mark")" ]' 15
 }
 
-@test "a check stopped while it builds, by TERM or by Ctrl-C, ends the build at once" {
+@test "a check stopped while it builds, by TERM or by Ctrl-C, ends the build at once and leaves nothing" {
     practice start samples > /dev/null
     slow_compiler
     mark=practice-stopped-build-$$
+    mkdir "$BATS_TEST_TMPDIR/tmp"
     local signal
     for signal in TERM INT; do
         # As at a terminal: in a process group of its own, which Ctrl-C signals whole, and with
         # SIGINT not ignored, as it is for a command this shell starts in the background.
-        SYSZOO_MARK=$mark perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' \
+        SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' \
             setsid "$ROOT/practice" --no-install check samples > "$BATS_TEST_TMPDIR/check" 2>&1 3>&- &
         checker=$!
         wait_until compiling 60
@@ -306,6 +309,7 @@ int main()
         checker=
         [ "$status" -eq $(( 128 + $(kill -l "$signal") )) ]
         [ -z "$(marked_processes "$mark")" ]
+        [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
     done
 }
 

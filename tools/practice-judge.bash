@@ -128,13 +128,19 @@ build_copy() {
     fi
     mkdir -p "$build" || return 1
     # In the background under practice_contain, as a test runs: a runner that is stopped ends the
-    # build and its compilers at once, instead of waiting for them. The shell stays to the end
-    # (the "exit" keeps it from making the last command its own), for it is the one signalled:
-    # cmake --build holds INT and TERM back while its build runs; practice_contain ends the rest.
-    local status
-    CI=true "$contain" bash -c 'cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= \
-            -DCMAKE_EXE_LINKER_FLAGS= -DSYSZOO_COVERAGE=OFF && cmake --build "$2" -j 2 "${@:3}"; exit' \
-        build_copy "$src" "$build" "${targets[@]}" > "$build/build.log" 2>&1 < /dev/null 3>&- &
+    # build at once, instead of waiting for it. practice_contain passes the stop on to the shell
+    # below, which sends it on to the whole build (practice_contain gives the shell a session,
+    # and so a process group, of its own): cmake --build holds it back while its build
+    # runs, but make and the compilers end on it, and remove their temporary files as they do.
+    local status build_script='
+        trap "trap \"\" TERM; kill -TERM 0; wait; exit 143" TERM
+        cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= \
+            -DCMAKE_EXE_LINKER_FLAGS= -DSYSZOO_COVERAGE=OFF &
+        wait $! || exit
+        cmake --build "$2" -j 2 "${@:3}" &
+        wait $!'
+    CI=true "$contain" bash -c "$build_script" build_copy "$src" "$build" "${targets[@]}" \
+        > "$build/build.log" 2>&1 < /dev/null 3>&- &
     judge_child=$!
     { wait "$judge_child"; status=$?; } 2> /dev/null
     judge_child=''

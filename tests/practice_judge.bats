@@ -242,11 +242,11 @@ start_traced() {
 
 # CXX: a compiler that takes minutes on a copy's own sources (not on those with which the
 # configure step tries it), so that a stop comes while it compiles. As a compiler does, it has a
-# temporary file meanwhile, which it removes when it is stopped by TERM (not by KILL).
+# temporary file meanwhile, which it removes when it is stopped by TERM (not by KILL), here slowly.
 slow_compiler() {
     mkdir -p "$BATS_TEST_TMPDIR/slow"
     printf '%s\n' '#!/bin/sh' 'case "$*" in *" -c "*/src/*|*" -c "*/judged/*)' \
-        '    part=$(mktemp) || exit 1' "    trap 'rm -f \"\$part\"; exit 143' TERM" '    sleep 97 &' \
+        '    part=$(mktemp) || exit 1' "    trap 'sleep 1; rm -f \"\$part\"; exit 143' TERM" '    sleep 97 &' \
         '    wait $! ;;' 'esac' "exec $(command -v c++) \"\$@\"" > "$BATS_TEST_TMPDIR/slow/c++"
     chmod +x "$BATS_TEST_TMPDIR/slow/c++"
     export CXX=$BATS_TEST_TMPDIR/slow/c++
@@ -290,20 +290,21 @@ int main()
     wait_until '[ -z "$(marked_processes "$mark")" ]' 15
 }
 
-@test "a check stopped while it builds, by TERM or by Ctrl-C, ends the build at once and leaves nothing" {
+@test "a check stopped while it builds, by TERM, Ctrl-C or a hang-up, ends the build at once and leaves nothing" {
     practice start samples > /dev/null
     slow_compiler
     mark=practice-stopped-build-$$
     mkdir "$BATS_TEST_TMPDIR/tmp"
     local signal
-    for signal in TERM INT; do
-        # As at a terminal: in a process group of its own, which Ctrl-C signals whole, and with
-        # SIGINT not ignored, as it is for a command this shell starts in the background.
+    for signal in TERM INT HUP; do
+        # As at a terminal: in a process group of its own, which Ctrl-C (and the shell, when the
+        # terminal hangs up) signals whole, and with SIGINT not ignored, as it is for a command
+        # this shell starts in the background.
         SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' \
             setsid "$ROOT/practice" --no-install check samples > "$BATS_TEST_TMPDIR/check" 2>&1 3>&- &
         checker=$!
         wait_until compiling 60
-        if [ "$signal" = INT ]; then kill -INT -- "-$checker"; else kill -TERM "$checker"; fi
+        if [ "$signal" = TERM ]; then kill -TERM "$checker"; else kill "-$signal" -- "-$checker"; fi
         status=0
         wait_bounded "$checker" 15 || status=$?
         checker=

@@ -128,23 +128,51 @@ build_copy() {
     fi
     mkdir -p "$build" || return 1
     # In the background under practice_contain, as a test runs: a runner that is stopped ends the
-    # build at once, instead of waiting for it. practice_contain passes the stop on to the shell
-    # below, which sends it on to the whole build (practice_contain gives the shell a session,
-    # and so a process group, of its own): cmake --build holds it back while its build
-    # runs, but make and the compilers end on it, and remove their temporary files as they do.
-    local status build_script='
-        trap "trap \"\" TERM; kill -TERM 0; wait; exit 143" TERM
-        cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= \
-            -DCMAKE_EXE_LINKER_FLAGS= -DSYSZOO_COVERAGE=OFF &
-        wait $! || exit
-        cmake --build "$2" -j 2 "${@:3}" &
-        wait $!'
-    CI=true "$contain" bash -c "$build_script" build_copy "$src" "$build" "${targets[@]}" \
-        > "$build/build.log" 2>&1 < /dev/null 3>&- &
+    # build at once, instead of waiting for it.
+    local status
+    CI=true "$contain" bash -c "$(declare -f build_in_group build_stopped group_has_others); build_in_group \"\$@\"" \
+        build_copy "$src" "$build" "${targets[@]}" > "$build/build.log" 2>&1 < /dev/null 3>&- &
     judge_child=$!
     { wait "$judge_child"; status=$?; } 2> /dev/null
     judge_child=''
     return "$status"
+}
+
+# Configure source tree $1 in build folder $2 and build targets $3...: run by practice_contain,
+# in a session (and so a process group) of its own. A stop that practice_contain passes on is
+# sent on to the whole build: cmake --build holds it back while its build runs, but make and the
+# compilers end on it, and remove their temporary files as they do.
+build_in_group() {
+    trap build_stopped HUP TERM
+    cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS= \
+        -DCMAKE_EXE_LINKER_FLAGS= -DSYSZOO_COVERAGE=OFF &
+    wait $! || exit
+    cmake --build "$2" -j 2 "${@:3}" &
+    wait $!
+}
+build_stopped() {
+    trap '' HUP TERM # the stop sent to the group is not this shell's again
+    kill -TERM 0
+    wait
+    # A compiler whose parent (make's shell) ended first is practice_contain's now, which would
+    # kill it outright: it is given up to 5 s to end by itself and remove its files.
+    local tries
+    for (( tries = 0; tries < 50; tries++ )); do
+        group_has_others || break
+        sleep 0.1
+    done
+    exit 143
+}
+# True while a process of this shell's group, other than the shell, runs.
+group_has_others() {
+    local stat fields
+    for stat in /proc/[0-9]*/stat; do
+        [ "$stat" != "/proc/$$/stat" ] || continue
+        { read -r fields < "$stat"; } 2> /dev/null || continue
+        read -r -a fields <<< "${fields##*) }" # state, parent, group...
+        [ "${fields[0]}" != Z ] && [ "${fields[2]}" = "$$" ] && return 0
+    done
+    return 1
 }
 
 # Show the compiler's complaints from a failed build in folder $1; the exercise's files built from

@@ -90,10 +90,13 @@ setup() {
 
 @test "spill into a slow pipe reader retries refused attempts until every byte is out, once" {
     head -c 100000 /dev/urandom > "$in"
-    "$BIN/spill" < "$in" 2> "$BATS_TEST_TMPDIR/log" | { sleep 0.3; cat > "$out"; }
+    log=$BATS_TEST_TMPDIR/log
+    # The reader starts once a write has been refused, whatever the machine's load: the pipe
+    # holds less than the input, and nothing reads it before.
+    "$BIN/spill" < "$in" 2> "$log" |
+        { wait_until 'grep -q "^nwrite = -1, errno = 11$" "$log"' 10 || true; cat > "$out"; }
     cmp "$in" "$out"
 
-    log=$BATS_TEST_TMPDIR/log
     [ "$(head -n 1 "$log")" = "read 100000 bytes" ]
     grep -q '^nwrite = -1, errno = 11$' "$log"
     # Every attempt line is either a refusal or a success, and the successes add up.

@@ -667,11 +667,11 @@ proof_ended() {
             perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' setsid "$ROOT/practice" --no-install prove \
             > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
         checker=$!
-        # The kernel check's run waits: its sleep runs.
+        # The kernel check's run waits: its sleep runs (not a short one of a test's).
         sleeping() {
             local pid
             for pid in $(marked_processes "$mark"); do
-                [ "$(cat "/proc/$pid/comm" 2> /dev/null)" = sleep ] && return 0
+                [ "$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2> /dev/null)" = "sleep 25 " ] && return 0
             done
             return 1
         }

@@ -592,6 +592,7 @@ proof_ended() {
     checker=
     [ "$status" -eq "$1" ]
     [ -z "$(marked_processes "$mark")" ]
+    find "$BATS_TEST_TMPDIR/tmp" -mindepth 1 -printf 'left: %p\n' >&2 # named, should anything be
     [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
 }
 

@@ -110,7 +110,7 @@ sub parse_line {
     } elsif ($rest =~ /^(\w+|\?\?\?)\((.*)$/) {
         @$r{qw(kind name)} = ('call', $1);
         my $args = $2;
-        if ($args =~ s/\s*<unfinished \.\.\.>$//) { @$r{qw(part args)} = ('begin', $args) }
+        if ($args =~ s/ ?<unfinished \.\.\.>$//) { @$r{qw(part args)} = ('begin', $args) }
         else { $r->{part} = 'whole'; split_result($r, $args) }
     } else { $r->{kind} = 'unexplained' }
     return $r;

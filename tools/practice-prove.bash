@@ -135,9 +135,9 @@ prove_in_background() {
 own_cleanup() {
     scratch=() judges=() provers=() judge_child='' watcher=''
     trap cleanup EXIT
-    trap 'exit 130' INT
-    trap 'exit 143' TERM
-    trap 'exit 129' HUP
+    trap 'stopped 130' INT
+    trap 'stopped 143' TERM
+    trap 'stopped 129' HUP
 }
 
 # Prove exercise $1 (file $2) with a copy of the sources in folder $3: its verdict on a line.

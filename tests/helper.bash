@@ -121,6 +121,17 @@ marked_processes() {
     done
 }
 
+# A mktemp in $BATS_TEST_TMPDIR/slow (put it first on PATH) that makes what it is asked for at
+# once and, when that is a $1 (folder, with -d, or file), then touches $BATS_TEST_TMPDIR/making
+# and takes 3 s to end: a stop sent once that exists comes while the caller waits for mktemp.
+slow_mktemp() {
+    mkdir -p "$BATS_TEST_TMPDIR/slow"
+    printf '%s\n' '#!/bin/sh' "made=\$($(command -v mktemp) \"\$@\") || exit" 'printf "%s\n" "$made"' \
+        "case \" \$* \" in *\" -d \"*) made=folder ;; *) made=file ;; esac" "[ \$made = $1 ] || exit 0" \
+        "touch '$BATS_TEST_TMPDIR/making'" 'sleep 3' > "$BATS_TEST_TMPDIR/slow/mktemp"
+    chmod +x "$BATS_TEST_TMPDIR/slow/mktemp"
+}
+
 # True when a message queue with key 0x12345 exists.
 queue_exists() {
     ipcs -q | grep -q '^0x00012345 '

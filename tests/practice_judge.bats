@@ -592,7 +592,7 @@ proof_ended() {
     checker=
     [ "$status" -eq "$1" ]
     [ -z "$(marked_processes "$mark")" ]
-    find "$BATS_TEST_TMPDIR/tmp" -mindepth 1 -printf 'left: %p\n' >&2 # named, should anything be
+    find "$BATS_TEST_TMPDIR/tmp" -mindepth 1 -maxdepth 2 -printf 'left: %p\n' >&2 # named, should anything be
     [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
 }
 
@@ -680,4 +680,61 @@ proof_ended() {
         if [ "$signal" = INT ]; then kill -INT -- "-$checker"; else kill -TERM "$checker"; fi
         proof_ended $(( 128 + $(kill -l "$signal") )) 10
     done
+}
+
+@test "a second signal that reaches a proof's shells just as their cleanup begins still leaves nothing" {
+    judge_can_trace || skip "strace cannot trace here"
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir" "$BATS_TEST_TMPDIR/tmp"
+    sed 's/^Kernel-run: /Kernel-run: sleep 25; /' "$ROOT"/exercises/*-client.patch > "$set_dir/1-slow.patch"
+    # Read by every shell of the runner (BASH_ENV): the first time a shell of ./practice or of one
+    # of its jobs sets signals aside (its cleanup's first command), a TERM reaches it just before,
+    # as the runner's TERM can reach a job whose Ctrl-C trap has just begun. Each shell that had
+    # it is noted, so that the test knows it came.
+    cat > "$BATS_TEST_TMPDIR/second-signal.bash" << 'END'
+[[ $0 == */practice ]] || return 0
+trap() {
+    if [ "$*" = " INT TERM HUP" ] && [ "${second_signal_sent:-}" != "$BASHPID" ]; then
+        second_signal_sent=$BASHPID
+        printf '%s\n' "$BASHPID" >> "$SECOND_SIGNAL_LOG"
+        kill -TERM "$BASHPID"
+        :
+    fi
+    builtin trap "$@"
+}
+END
+    mark=practice-second-signal-$$
+    BASH_ENV=$BATS_TEST_TMPDIR/second-signal.bash SECOND_SIGNAL_LOG=$BATS_TEST_TMPDIR/second-signal.log \
+        SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp \
+        perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' setsid "$ROOT/practice" --no-install prove \
+        > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
+    checker=$!
+    sleeping() {
+        local pid
+        for pid in $(marked_processes "$mark"); do
+            [ "$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2> /dev/null)" = "sleep 25 " ] && return 0
+        done
+        return 1
+    }
+    wait_until sleeping 120
+    kill -INT -- "-$checker"
+    # The TERM that came second ends the runner: 143.
+    proof_ended 143 20
+    # The runner and the proof's job had it, at least.
+    [ "$(sort -u "$BATS_TEST_TMPDIR/second-signal.log" | grep -c .)" -ge 2 ]
+}
+
+@test "a proof stopped while it makes a temporary folder removes that folder too" {
+    set_dir=$BATS_TEST_TMPDIR/set
+    mkdir -p "$set_dir" "$BATS_TEST_TMPDIR/tmp"
+    cp "$ROOT"/exercises/*-client.patch "$set_dir/1-client.patch"
+    slow_mktemp folder
+    mark=practice-making-$$
+    PATH=$BATS_TEST_TMPDIR/slow:$PATH SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp \
+        "$ROOT/practice" --no-install prove > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
+    checker=$!
+    wait_until '[ -e "$BATS_TEST_TMPDIR/making" ]' 60
+    [ -n "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ] # made: the stop comes after it
+    kill -TERM "$checker"
+    proof_ended 143 20
 }

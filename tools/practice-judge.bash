@@ -264,8 +264,7 @@ judge() {
     judged_ok=0 judged_failed=0 judged_timeout=0 judged_skipped=0 judged_missing=0
     judged_reasons=()
     # The runner's report, and its temporary files: gone with the folder, however the run ends.
-    work=$(mktemp -d) || return 2
-    scratch+=("$work")
+    scratch_temp work -d || return 2
     log=$work/report
     for name in "${ex_tests[@]}"; do
         file=$(test_file_of "$name")
@@ -347,8 +346,7 @@ kernel_check() {
         return 2
     fi
     local dir status=0
-    dir=$(mktemp -d) || return 2
-    scratch+=("$dir")
+    scratch_temp dir -d || return 2
     # As the tests' fault injection finds out: where ptrace is refused, nothing can be seen. The
     # probe is traced as the command will be: with -D, strace runs the command even when it
     # cannot follow it, and says so only in an empty trace.

@@ -18,7 +18,7 @@ progress_get() { # name field(2 state, 3 checks, 4 hints, 5 started, 6 passed)
 
 progress_set() { # name field value
     local file=$area/progress new
-    if ! mkdir -p "$area" || ! touch "$file" || ! new=$(mktemp "$file.XXXXXX"); then die "cannot write $file"; fi
+    if ! mkdir -p "$area" || ! touch "$file" || ! scratch_temp new "$file.XXXXXX"; then die "cannot write $file"; fi
     # A new file renamed over the old: a reader (another ./practice) sees one or the other whole.
     if ! awk -v n="$1" -v f="$2" -v v="$3" '
         $1 == n { for (i = NF + 1; i <= 6; i++) $i = 0; $f = v; found = 1 } { print }
@@ -207,8 +207,7 @@ show_exercise() {
 # made: the exercise's own files, or any other.
 has_edits() {
     local fresh status=0
-    fresh=$(mktemp -d) || return 0
-    scratch+=("$fresh")
+    scratch_temp fresh -d || return 0
     copy_sources "$fresh" &&
         exercise_diff 0 | patch -p1 -s -F 0 -N --no-backup-if-mismatch -r - -d "$fresh" > /dev/null 2>&1 &&
         diff -rq "$fresh" "$area/$1/src" > /dev/null 2>&1 && status=1
@@ -272,8 +271,7 @@ watch_exercise() {
     done
     # The watches first, then the first check: a save made while it runs is seen after it.
     local events errors ready
-    errors=$(mktemp) || die "no temporary file"
-    scratch+=("$errors")
+    scratch_temp errors || die "no temporary file"
     exec {events}< <(exec inotifywait -m -e close_write,moved_to,create --format '%f' "${dirs[@]}" 2> "$errors")
     watcher=$!
     for (( ready = 0; ready < 100; ready++ )); do

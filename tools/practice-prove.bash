@@ -72,8 +72,7 @@ prove_side_by_side() {
     jobs=$(nproc 2> /dev/null) || jobs=1
     declare -A index_of=()
     for (( k = 0; k < count; k++ )); do
-        tree=$(mktemp -d) || die "no temporary folder"
-        scratch+=("$tree")
+        scratch_temp tree -d || die "no temporary folder"
         trees+=("$tree")
         states+=(waiting)
     done

@@ -256,6 +256,24 @@ client_expected=$'! connect: Operation now in progress\nerror:Success\n  [server
     done
 }
 
+@test "a tour stopped while a stop makes the file its commands share removes that file too" {
+    mkdir -p "$BATS_TEST_TMPDIR/tmp"
+    slow_mktemp file
+    out=$BATS_TEST_TMPDIR/out
+    PATH=$BATS_TEST_TMPDIR/slow:$PATH TMPDIR=$BATS_TEST_TMPDIR/tmp SYSZOO_MARK=$mark "$ROOT/tour" charcopy \
+        > "$out" 2>&1 3>&- &
+    pid=$!
+    wait_until '[ -e "$BATS_TEST_TMPDIR/making" ]' 60
+    [ -n "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ] # made: the stop comes after it
+    kill -TERM "$pid"
+    status=0
+    wait_bounded "$pid" 30 || status=$?
+    [ "$status" -eq 143 ]
+    ls -A "$BATS_TEST_TMPDIR/tmp"
+    [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+    tour_left_nothing "$mark"
+}
+
 @test "in a checkout it cannot write, the tour works in TMPDIR and leaves nothing there" {
     nobody_checkout
     tmp=$nobody_tmp/tmp

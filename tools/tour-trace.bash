@@ -93,7 +93,7 @@ traced_stop_run() {
     tracing=1 traces=0 timeline_traces=0 work_dir=$1 learner='' breaking=0 step=0 abandoning='' partner_fds=() started_jobs=()
     shared_names=() shared_files=()
     # Stopped with the tour, it removes what its own runs made (a queue, a file).
-    trap 'trap - TERM INT HUP; for routine in "${cleanups[@]}"; do "$routine"; done; exit 143' TERM INT HUP
+    trap 'trap "" TERM INT HUP; for routine in "${cleanups[@]}"; do "$routine"; done; exit 143' TERM INT HUP
     stop
     settle_output
     forget_shared_files

@@ -121,14 +121,25 @@ marked_processes() {
     done
 }
 
-# A mktemp in $BATS_TEST_TMPDIR/slow (put it first on PATH) that makes what it is asked for at
-# once and, when that is a $1 (folder, with -d, or file), then touches $BATS_TEST_TMPDIR/making
-# and takes 3 s to end: a stop sent once that exists comes while the caller waits for mktemp.
+# A mktemp in $BATS_TEST_TMPDIR/slow (put it first on PATH) that, when asked for a $1 (folder,
+# with -d, or file), touches $BATS_TEST_TMPDIR/making and takes 3 s to end: a stop sent once that
+# exists comes while the caller waits for mktemp. It makes what it is asked for at once, or, with
+# $2 "fails", makes nothing and fails as mktemp does.
 slow_mktemp() {
+    local real
+    real=$(command -v mktemp)
     mkdir -p "$BATS_TEST_TMPDIR/slow"
-    printf '%s\n' '#!/bin/sh' "made=\$($(command -v mktemp) \"\$@\") || exit" 'printf "%s\n" "$made"' \
-        "case \" \$* \" in *\" -d \"*) made=folder ;; *) made=file ;; esac" "[ \$made = $1 ] || exit 0" \
-        "touch '$BATS_TEST_TMPDIR/making'" 'sleep 3' > "$BATS_TEST_TMPDIR/slow/mktemp"
+    {
+        echo '#!/bin/sh'
+        echo 'case " $* " in *" -d "*) asked=folder ;; *) asked=file ;; esac'
+        echo "[ \$asked = $1 ] || exec $real \"\$@\""
+        echo "touch '$BATS_TEST_TMPDIR/making'"
+        if [ "${2:-}" = fails ]; then
+            echo 'sleep 3; echo "mktemp: failed to create file: No space left on device" >&2; exit 1'
+        else
+            echo "$real \"\$@\" && sleep 3"
+        fi
+    } > "$BATS_TEST_TMPDIR/slow/mktemp"
     chmod +x "$BATS_TEST_TMPDIR/slow/mktemp"
 }
 

@@ -256,22 +256,27 @@ client_expected=$'! connect: Operation now in progress\nerror:Success\n  [server
     done
 }
 
-@test "a tour stopped while a stop makes the file its commands share removes that file too" {
+@test "a tour stopped while a stop makes the file its commands share removes it, or ends as well when it cannot be made" {
     mkdir -p "$BATS_TEST_TMPDIR/tmp"
-    slow_mktemp file
     out=$BATS_TEST_TMPDIR/out
-    PATH=$BATS_TEST_TMPDIR/slow:$PATH TMPDIR=$BATS_TEST_TMPDIR/tmp SYSZOO_MARK=$mark "$ROOT/tour" charcopy \
-        > "$out" 2>&1 3>&- &
-    pid=$!
-    wait_until '[ -e "$BATS_TEST_TMPDIR/making" ]' 60
-    [ -n "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ] # made: the stop comes after it
-    kill -TERM "$pid"
-    status=0
-    wait_bounded "$pid" 30 || status=$?
-    [ "$status" -eq 143 ]
-    ls -A "$BATS_TEST_TMPDIR/tmp"
-    [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
-    tour_left_nothing "$mark"
+    local outcome
+    for outcome in made fails; do
+        rm -f "$BATS_TEST_TMPDIR/making"
+        slow_mktemp file "$outcome"
+        PATH=$BATS_TEST_TMPDIR/slow:$PATH TMPDIR=$BATS_TEST_TMPDIR/tmp SYSZOO_MARK=$mark "$ROOT/tour" charcopy \
+            > "$out" 2>&1 3>&- &
+        pid=$!
+        wait_until '[ -e "$BATS_TEST_TMPDIR/making" ]' 60
+        # made: the stop comes after it
+        [ "$outcome" = fails ] || [ -n "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+        kill -TERM "$pid"
+        status=0
+        wait_bounded "$pid" 30 || status=$?
+        [ "$status" -eq 143 ] || { echo "$outcome: status $status"; cat "$out"; return 1; }
+        ls -A "$BATS_TEST_TMPDIR/tmp"
+        [ -z "$(ls -A "$BATS_TEST_TMPDIR/tmp")" ]
+        tour_left_nothing "$mark"
+    done
 }
 
 @test "in a checkout it cannot write, the tour works in TMPDIR and leaves nothing there" {

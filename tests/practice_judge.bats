@@ -252,13 +252,18 @@ slow_compiler() {
     export CXX=$BATS_TEST_TMPDIR/slow/c++
 }
 
-# True when the slow compiler of a process marked $mark waits.
-compiling() {
+# True when a process marked $mark runs command line $1 (each word followed by a space).
+marked_running() {
     local pid
     for pid in $(marked_processes "$mark"); do
-        [ "$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2> /dev/null)" = "sleep 97 " ] && return 0
+        [ "$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2> /dev/null)" = "$1" ] && return 0
     done
     return 1
+}
+
+# True when the slow compiler of a process marked $mark waits.
+compiling() {
+    marked_running "sleep 97 "
 }
 
 @test "a check that is stopped ends the test under way, and the program it runs" {
@@ -653,44 +658,17 @@ proof_ended() {
     [ "$(cat "$BATS_TEST_TMPDIR/prove")" = "$(printf 'FAILED %-20s %s' cut 'the proof ended without a verdict (status 143)')" ]
 }
 
-@test "a proof stopped in a kernel check, by TERM or by Ctrl-C, ends it at once and leaves no folder of its own" {
+@test "a proof stopped in a kernel check, by TERM, by Ctrl-C or by a second signal as its cleanups begin, ends it at once and leaves nothing" {
     judge_can_trace || skip "strace cannot trace here"
     set_dir=$BATS_TEST_TMPDIR/set
     mkdir -p "$set_dir" "$BATS_TEST_TMPDIR/tmp"
     # A kernel check that waits 25 s before the program runs.
     sed 's/^Kernel-run: /Kernel-run: sleep 25; /' "$ROOT"/exercises/*-client.patch > "$set_dir/1-slow.patch"
     mark=practice-kernel-stopped-$$
-    local signal
-    for signal in TERM INT; do
-        # As at a terminal: in a process group of its own, which Ctrl-C signals whole, and with
-        # SIGINT not ignored, as it is for a command this shell starts in the background.
-        SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp \
-            perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' setsid "$ROOT/practice" --no-install prove \
-            > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
-        checker=$!
-        # The kernel check's run waits: its sleep runs (not a short one of a test's).
-        sleeping() {
-            local pid
-            for pid in $(marked_processes "$mark"); do
-                [ "$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2> /dev/null)" = "sleep 25 " ] && return 0
-            done
-            return 1
-        }
-        wait_until sleeping 120
-        if [ "$signal" = INT ]; then kill -INT -- "-$checker"; else kill -TERM "$checker"; fi
-        proof_ended $(( 128 + $(kill -l "$signal") )) 10
-    done
-}
-
-@test "a second signal that reaches a proof's shells just as their cleanup begins still leaves nothing" {
-    judge_can_trace || skip "strace cannot trace here"
-    set_dir=$BATS_TEST_TMPDIR/set
-    mkdir -p "$set_dir" "$BATS_TEST_TMPDIR/tmp"
-    sed 's/^Kernel-run: /Kernel-run: sleep 25; /' "$ROOT"/exercises/*-client.patch > "$set_dir/1-slow.patch"
-    # Read by every shell of the runner (BASH_ENV): the first time a shell of ./practice or of one
-    # of its jobs sets signals aside (its cleanup's first command), a TERM reaches it just before,
-    # as the runner's TERM can reach a job whose Ctrl-C trap has just begun. Each shell that had
-    # it is noted, so that the test knows it came.
+    # Read by every shell of the runner (BASH_ENV), for the second signal: the first time a shell
+    # of ./practice or of one of its jobs sets signals aside (its cleanup's first command), a TERM
+    # reaches it just before, as the runner's TERM can reach a job whose Ctrl-C trap has just
+    # begun. Each shell that had it is noted, so that the test knows it came.
     cat > "$BATS_TEST_TMPDIR/second-signal.bash" << 'END'
 [[ $0 == */practice ]] || return 0
 trap() {
@@ -703,25 +681,28 @@ trap() {
     builtin trap "$@"
 }
 END
-    mark=practice-second-signal-$$
-    BASH_ENV=$BATS_TEST_TMPDIR/second-signal.bash SECOND_SIGNAL_LOG=$BATS_TEST_TMPDIR/second-signal.log \
-        SYSZOO_EXERCISES=$set_dir SYSZOO_MARK=$mark TMPDIR=$BATS_TEST_TMPDIR/tmp \
-        perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' setsid "$ROOT/practice" --no-install prove \
-        > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
-    checker=$!
-    sleeping() {
-        local pid
-        for pid in $(marked_processes "$mark"); do
-            [ "$({ tr '\0' ' ' < "/proc/$pid/cmdline"; } 2> /dev/null)" = "sleep 25 " ] && return 0
-        done
-        return 1
-    }
-    wait_until sleeping 120
-    kill -INT -- "-$checker"
-    # The TERM that came second ends the runner: 143.
-    proof_ended 143 20
-    # The runner and the proof's job had it, at least.
-    [ "$(sort -u "$BATS_TEST_TMPDIR/second-signal.log" | grep -c .)" -ge 2 ]
+    local stop second=()
+    for stop in TERM INT second; do
+        [ "$stop" != second ] ||
+            second=(BASH_ENV="$BATS_TEST_TMPDIR/second-signal.bash" SECOND_SIGNAL_LOG="$BATS_TEST_TMPDIR/second-signal.log")
+        # As at a terminal: in a process group of its own, which Ctrl-C signals whole, and with
+        # SIGINT not ignored, as it is for a command this shell starts in the background.
+        env "${second[@]}" SYSZOO_EXERCISES="$set_dir" SYSZOO_MARK="$mark" TMPDIR="$BATS_TEST_TMPDIR/tmp" \
+            perl -e '$SIG{INT} = "DEFAULT"; exec { $ARGV[0] } @ARGV' setsid "$ROOT/practice" --no-install prove \
+            > "$BATS_TEST_TMPDIR/prove" 2>&1 3>&- &
+        checker=$!
+        # The kernel check's run waits: its sleep runs (not a short one of a test's).
+        wait_until 'marked_running "sleep 25 "' 120
+        case $stop in
+            TERM) kill -TERM "$checker"; proof_ended 143 10 ;;
+            INT) kill -INT -- "-$checker"; proof_ended 130 10 ;;
+            second) # Ctrl-C, and the TERM that comes second ends the runner: 143.
+                kill -INT -- "-$checker"
+                proof_ended 143 20
+                # The runner and the proof's job had it, at least.
+                [ "$(sort -u "$BATS_TEST_TMPDIR/second-signal.log" | grep -c .)" -ge 2 ] ;;
+        esac
+    done
 }
 
 @test "a proof stopped while it makes a temporary folder removes that folder too" {

@@ -133,11 +133,13 @@ slow_mktemp() {
         echo '#!/bin/sh'
         echo 'case " $* " in *" -d "*) asked=folder ;; *) asked=file ;; esac'
         echo "[ \$asked = $1 ] || exec $real \"\$@\""
-        echo "touch '$BATS_TEST_TMPDIR/making'"
         if [ "${2:-}" = fails ]; then
+            echo "touch '$BATS_TEST_TMPDIR/making'"
             echo 'sleep 3; echo "mktemp: failed to create file: No space left on device" >&2; exit 1'
         else
-            echo "$real \"\$@\" && sleep 3"
+            echo "$real \"\$@\" || exit"
+            echo "touch '$BATS_TEST_TMPDIR/making'"
+            echo 'sleep 3'
         fi
     } > "$BATS_TEST_TMPDIR/slow/mktemp"
     chmod +x "$BATS_TEST_TMPDIR/slow/mktemp"

@@ -2,7 +2,7 @@
 # shellcheck disable=SC2154,SC2034 # root, area, the colours are set by ./practice, which reads kernel_*
 # The judge of ./practice: the programs as shipped, a learner's programs built from their copy,
 # and the verdict of the project's own tests on them. Sourced by ./practice, whose variables
-# (root, area, the colours, scratch, judge_child) it uses.
+# (root, area, the colours, scratch) it uses.
 
 # The time one judged test may take, in seconds: several times what the slowest needs.
 test_limit=${SYSZOO_TEST_LIMIT:-60}
@@ -132,9 +132,7 @@ build_copy() {
     local status
     CI=true "$contain" bash -c "$(declare -f build_in_group build_stopped group_has_others); build_in_group \"\$@\"" \
         build_copy "$src" "$build" "${targets[@]}" > "$build/build.log" 2>&1 < /dev/null 3>&- &
-    judge_child=$!
-    { wait "$judge_child"; status=$?; } 2> /dev/null
-    judge_child=''
+    { wait $!; status=$?; } 2> /dev/null
     return "$status"
 }
 
@@ -243,9 +241,7 @@ run_test() {
         SYSZOO_BUILD_INFO=${SYSZOO_BUILD_INFO:-$shipped/../build-info} SYSZOO_ARCH=native TMPDIR=$4 \
         "$contain" timeout -k 5 "$test_limit" "$root/tests/private_ipc" bats --tap --filter "$(exact_regex "$3")" "$2" \
         > "$4/report" 2>&1 < /dev/null 3>&- &
-    judge_child=$!
-    { wait "$judge_child"; status=$?; } 2> /dev/null
-    judge_child=''
+    { wait $!; status=$?; } 2> /dev/null
     # Out of time: timeout's own status, or a kill after the limit.
     [ "$status" -ne 124 ] && { [ "$status" -ne 137 ] || [ $(( SECONDS - start )) -lt "$test_limit" ]; } ||
         return 124
@@ -367,9 +363,7 @@ kernel_check() {
             -e trace="$ex_kernel_calls" -- timeout -k 5 30 bash -c "$ex_kernel_run" \
             > /dev/null 2>&1 < /dev/null 3>&-
     ) &
-    judge_child=$!
-    wait "$judge_child" 2> /dev/null
-    judge_child=''
+    wait $! 2> /dev/null
     if ! sed -E 's/^[0-9]+ +//' "$dir/trace" | grep -qE -- "$ex_kernel_expect"; then
         kernel_seen=$(sed -E 's/^[0-9]+ +//' "$dir/trace" | grep -E "^(${ex_kernel_calls//,/|})\(" | head -n 3)
         status=1

@@ -89,7 +89,6 @@ prove_side_by_side() {
             [ "$busy" -eq 0 ] || continue
             prove_in_background "${names[k]}" "${files[k]}" "${trees[k]}" &
             index_of[$!]=$k
-            provers+=($!)
             states[k]=running
             running=$(( running + 1 ))
         done
@@ -100,9 +99,6 @@ prove_side_by_side() {
         k=${index_of[$pid]}
         states[k]=$status
         running=$(( running - 1 ))
-        for j in "${!provers[@]}"; do
-            [ "${provers[j]}" != "$pid" ] || unset 'provers[j]'
-        done
         while (( shown < count )) && [[ ${states[shown]} =~ ^[0-9]+$ ]]; do
             # A job that was ended (or died) before its verdict was whole has none.
             if [ -e "${trees[shown]}/done" ]; then
@@ -132,7 +128,7 @@ prove_in_background() {
 # In a job of the background, its own cleanup: at its end, or when it is stopped, it ends what it
 # started and removes what it made, and nothing of those who started it.
 own_cleanup() {
-    scratch=() judges=() provers=() judge_child='' watcher=''
+    scratch=() watcher=''
     trap cleanup EXIT
     trap 'stopped 130' INT
     trap 'stopped 143' TERM
@@ -214,7 +210,6 @@ prove_broken() {
             [ "$together" -eq 1 ] || wait $!
         done
         wait
-        judges=()
         for run in 1 2 3 shipped; do
             read -r status failed_tests ok timeout why < "$tree/run-$run" ||
                 { proof_reason="run $run gave no verdict"; break; }
@@ -247,7 +242,6 @@ judge_in_background() {
         printf '%s %s %s %s %s\n' $? "$judged_failed" "$judged_ok" "$judged_timeout" \
             "${judged_reasons[*]}" > "$2/run-$3"
     ) &
-    judges+=($!)
 }
 
 # The kernel check: the shipped program passes it, the broken copy in tree $1 does not.
@@ -286,7 +280,6 @@ prove_wrong() {
         proof_stage "wrong mend $i of ${#ex_wrongs[@]}, judging"
         judge_in_background "$tree/bin" "$tree" "wrong"
         wait
-        judges=()
         read -r status failed_tests ok timeout why < "$tree/run-wrong"
         if [ "$status" -eq 2 ]; then
             proof_reason="$what: not judged: $why"
